@@ -1,0 +1,126 @@
+// A scripted user for UI tests: answers the next message box or drives the
+// next dialog, in order, from a watcher thread, so it works inside nested
+// modal loops and for windows shown by any thread of the process.
+//
+//   kvtest::ScriptedUser user;
+//   user.AnswerBox(IDOK);
+//   user.Dialog("Security", [](kvtest::DialogDriver& d) { d.Type(1034, "admin"); d.Press(IDOK); });
+//   RunCodeUnderTest();
+//   EXPECT_TRUE(user.Finish()) << user.Report();
+//   EXPECT_EQ(user.Boxes()[0].flags, 0x42011u);
+//
+// A dialog window that appears when no step expects it is an unexpected
+// window: it is recorded as a failure and closed (Cancel, No or OK), so a
+// test fails instead of hanging. A step whose window never comes fails
+// Finish after its bounded wait.
+#pragma once
+
+#include <windows.h>
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kvtest {
+
+// What a message box showed. flags come from the program's message-box
+// function; owner is the box's owner window.
+struct SeenBox {
+  std::string text;
+  std::string caption;
+  UINT flags = 0;
+  HWND owner = nullptr;
+  int answer = 0;
+};
+
+class DialogDriver {
+ public:
+  DialogDriver(HWND dialog, std::vector<std::string>& failures) : m_hWnd(dialog), m_failures(failures) {}
+  HWND Hwnd() const { return m_hWnd; }
+  std::string Caption() const;
+  std::string Text(int id) const;
+  bool Exists(int id) const { return ::GetDlgItem(m_hWnd, id) != nullptr; }
+  bool IsEnabled(int id) const;
+  bool IsVisible(int id) const;
+  // The control that has the keyboard focus in the dialog's thread (its id, or 0).
+  int FocusedId() const;
+  // Replaces the text at once (WM_SETTEXT: edit limits do not apply).
+  void SetText(int id, const std::string& text);
+  // Selects all and types the text character by character (limits apply).
+  void Type(int id, const std::string& text);
+  // Clicks a button; a missing or disabled button is a failure.
+  void Press(int id);
+  void Fail(const std::string& what) { m_failures.push_back(what); }
+
+ private:
+  HWND m_hWnd;
+  std::vector<std::string>& m_failures;
+};
+
+class ScriptedUser {
+ public:
+  explicit ScriptedUser(DWORD stepTimeoutMs = 10000);
+  ~ScriptedUser();
+  ScriptedUser(const ScriptedUser&) = delete;
+  ScriptedUser& operator=(const ScriptedUser&) = delete;
+
+  // The next window must be a message box: press the button with this id.
+  ScriptedUser& AnswerBox(int button);
+  // The next window must be a dialog with this caption: run action on it
+  // (on the watcher thread; the action presses a button to close it).
+  ScriptedUser& Dialog(const std::string& caption, std::function<void(DialogDriver&)> action);
+  // The next step acts again on a dialog that is already up (one that an
+  // earlier step handled), once it is enabled (no modal box over it).
+  ScriptedUser& Again(const std::string& caption, std::function<void(DialogDriver&)> action);
+  // Windows with this caption are under test: never unexpected, never touched.
+  void Ignore(const std::string& caption);
+  void IgnoreWindow(HWND hwnd);
+
+  // Waits until every step has been done (each with its bounded wait) and
+  // returns true when nothing went wrong.
+  bool Finish();
+  std::string Report() const;
+  std::vector<SeenBox> Boxes() const;
+  std::vector<std::string> Failures() const;
+
+ private:
+  struct Step {
+    bool isBox;
+    bool again;
+    int button;
+    std::string caption;
+    std::function<void(DialogDriver&)> action;
+  };
+  void Watch();
+  void Handle(HWND hwnd);
+  bool RunAgain(const std::vector<HWND>& windows);
+  void RunAction(HWND hwnd, Step& step);
+  void CloseUnexpected(HWND hwnd, const std::string& why);
+  UINT FlagsFor(const std::string& text, const std::string& caption);
+
+  mutable std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::deque<Step> m_steps;
+  std::vector<SeenBox> m_boxes;
+  std::vector<std::string> m_failures;
+  std::set<HWND> m_handled;
+  std::set<HWND> m_ignoredWindows;
+  std::set<std::string> m_ignoredCaptions;
+  std::deque<std::pair<std::string, std::pair<std::string, UINT>>> m_calls;  // text, caption, flags
+  DWORD m_stepTimeoutMs;
+  DWORD m_stepStarted;
+  bool m_stop = false;
+  std::thread m_thread;
+};
+
+// True when hwnd is a message box (its text static has id 0xFFFF).
+bool IsMessageBox(HWND hwnd);
+// The text of a message box.
+std::string MessageBoxText(HWND hwnd);
+
+}  // namespace kvtest
