@@ -3,6 +3,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${KV_BUILD_DIR:-$root/build}"
+export KV_DISPLAY="${KV_DISPLAY:-:97}"
 "$root/scripts/build.sh"
 trap '"$root/scripts/wine-session.sh" stop "$build"' EXIT
 "$root/scripts/wine-session.sh" start "$build"

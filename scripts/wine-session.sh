@@ -11,7 +11,7 @@ export WINEPREFIX="$prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
-display="${KV_DISPLAY:-:97}"
+display="${KV_DISPLAY:-:97}"  # tests get their own virtual display
 xvfb_pid_file="$build/xvfb.pid"
 
 start_xvfb() {
@@ -44,7 +44,7 @@ make_prefix() {
 
 case "$cmd" in
   start)
-    if [ -z "${KV_DISPLAY:-}" ] || [ "$display" = ":97" ]; then start_xvfb; fi
+    start_xvfb
     export DISPLAY="$display"
     make_prefix
     wineserver -p
