@@ -10,7 +10,8 @@
 extern "C" {
 #endif
 
-int WINAPI GetProductInfo(int productCode, ProductInfoBlock* block);  // @106
+// Exported as ProdwickGetProductInfo: the plain name belongs to kernel32.
+int WINAPI ProdwickGetProductInfo(int productCode, ProductInfoBlock* block);  // @106
 // buffer holds 250 characters.
 int WINAPI GetProductName(int productCode, char* buffer, DWORD value, DWORD version);  // @110
 // buffer holds 256 characters; data is the product entry's bytes from offset 40.
@@ -18,4 +19,8 @@ int WINAPI GetProductDescription(int productCode, char* buffer, DWORD value, DWO
 
 #ifdef __cplusplus
 }
+
+namespace prodwick {
+inline int GetProductInfo(int productCode, ProductInfoBlock* block) { return ProdwickGetProductInfo(productCode, block); }
+}  // namespace prodwick
 #endif
