@@ -1,0 +1,38 @@
+// Chaplet.DLL: the tape and optical library option of the Device Configuration wizard.
+#include <windows.h>
+
+#include "PluginDialog.h"
+
+namespace {
+HINSTANCE g_module = nullptr;
+
+constexpr kvplugin::Setting kSettings[] = {
+    {IDC_SETTING_1, "HardwareCompression", 1},
+    {IDC_SETTING_2, "AutoClean", 1},
+    {IDC_SETTING_3, "InventoryAtStart", 0},
+};
+constexpr kvplugin::Plugin kPlugin = {"Chaplet", kSettings, sizeof(kSettings) / sizeof(kSettings[0])};
+}  // namespace
+
+BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) g_module = module;
+  return TRUE;
+}
+
+// Called before every run of the wizard entry: the settings get their
+// initial values the first time. The wizard ignores the result.
+extern "C" __declspec(dllexport) int TLOConfigInit() {
+  try {
+    kvplugin::EnsureSettings(kPlugin);
+  } catch (...) {
+  }
+  return 0;
+}
+
+extern "C" __declspec(dllexport) int TLOConfigWizard() {
+  try {
+    return kvplugin::RunConfiguration(g_module, kPlugin);
+  } catch (...) {
+    return kvplugin::kGoToComplete;
+  }
+}
