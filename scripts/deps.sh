@@ -9,6 +9,7 @@ packages=(
   binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   googletest
   wine wine64
+  fonts-wine fonts-liberation
   xvfb xauth x11-utils imagemagick
 )
 

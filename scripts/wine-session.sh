@@ -42,11 +42,20 @@ make_prefix() {
   touch "$prefix/.kv-ready"
 }
 
+# Wine's own fonts (Marlett draws the caption buttons, Tahoma and MS Sans Serif
+# the dialogs): this Wine build does not load them from its data folder.
+install_wine_fonts() {
+  local fonts="$prefix/drive_c/windows/Fonts"
+  [ -f "$fonts/marlett.ttf" ] && return
+  [ -d /usr/share/wine/fonts ] && cp /usr/share/wine/fonts/*.ttf "$fonts/" 2>/dev/null || true
+}
+
 case "$cmd" in
   start)
     start_xvfb
     export DISPLAY="$display"
     make_prefix
+    install_wine_fonts
     wineserver -p
     # Warm-up: the first process of a session starts Wine's helpers; do it here so
     # they do not inherit a test runner's output pipe.
