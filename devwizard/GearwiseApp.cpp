@@ -1,40 +1,78 @@
-// Gearwise: the Device Configuration wizard, three pages in a wizard sheet.
-#include "App.h"
-#include "PropertySheet.h"
+#include "GearwiseApp.h"
+
+#include "GearwiseSheet.h"
+#include "MessageBox.h"
+#include "ServiceControl.h"
+#include "Strings.h"
 #include "resource.h"
 
-namespace {
+BOOL CGearwiseApp::InitInstance() {
+  // Control containment and 3-D controls need nothing here: the framework
+  // initialises the common controls before InitInstance.
+  if (CheckSingleInstance()) RunWizard();
+  return FALSE;
+}
 
-class CWizardPage : public kv::CPropertyPage {
- public:
-  explicit CWizardPage(UINT templateId) : CPropertyPage(templateId) {
-    m_psp.dwFlags |= PSP_HIDEHEADER;
-    m_psp.dwFlags &= ~static_cast<DWORD>(PSP_HASHELP);
+int CGearwiseApp::ExitInstance() {
+  m_instanceMutex.Reset();
+  return kv::CWinApp::ExitInstance();
+}
+
+BOOL CGearwiseApp::CheckSingleInstance() {
+  m_instanceMutex.Reset(::CreateMutexA(nullptr, TRUE, kSingleInstanceMutex));
+  if (!m_instanceMutex) return FALSE;
+  if (::WaitForSingleObject(m_instanceMutex.Get(), 0) == WAIT_OBJECT_0) return TRUE;
+
+  // Another wizard owns the mutex.
+  m_instanceMutex.Reset();
+  if (HWND running = ::FindWindowA(kGearwiseClassName, nullptr)) {
+    ::ShowWindow(running, SW_SHOWMAXIMIZED);
+    ::SetForegroundWindow(running);
+  } else {
+    kv::AppMessageBox(IDS_ALREADY_RUNNING, MB_ICONSTOP);
   }
-  BOOL OnSetActive() override {
-    DWORD buttons = TemplateId() == IDD_WELCOME_PAGE   ? PSWIZB_NEXT
-                    : TemplateId() == IDD_OPTIONS_PAGE ? PSWIZB_BACK | PSWIZB_NEXT
-                                                       : PSWIZB_BACK;
-    ::PostMessageA(GetSheetHwnd(), PSM_SETWIZBUTTONS, 0, buttons);
-    return TRUE;
+  return FALSE;
+}
+
+int CGearwiseApp::RunWizard() {
+  CGearwiseSheet sheet(IDS_WIZARD_CAPTION, nullptr, 0, nullptr, nullptr, nullptr);
+  sheet.m_psh.hInstance = ::GetModuleHandleA(nullptr);
+  sheet.m_bMainWindow = true;  // the sheet becomes m_hMainWnd once its window exists
+  INT_PTR result = sheet.DoModal();
+  m_hMainWnd = nullptr;
+  return static_cast<int>(result);
+}
+
+kv::CHandle AcquireActivityLock() {
+  kv::CHandle lock(::CreateMutexA(nullptr, FALSE, kActivityMutex));
+  if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+    kv::AppMessageBox(IDS_ACTIVITY_RUNNING, MB_OK);
+    return kv::CHandle();
   }
-};
+  return lock;
+}
 
-class CGearwiseApp : public kv::CWinApp {
- public:
-  BOOL InitInstance() override {
-    CWizardPage welcome(IDD_WELCOME_PAGE), options(IDD_OPTIONS_PAGE), complete(IDD_COMPLETE_PAGE);
-    kv::CPropertySheet sheet(IDS_WIZARD_CAPTION);
-    sheet.m_psh.dwFlags |= PSH_WIZARD | 0x2000;
-    sheet.m_psh.dwFlags &= ~static_cast<DWORD>(PSH_HASHELP);
-    sheet.AddPage(&welcome);
-    sheet.AddPage(&options);
-    sheet.AddPage(&complete);
-    sheet.DoModal();
-    return FALSE;
+BOOL PrepareTapeEngine(COptionsPage& page) {
+  kv::CHandle lock = AcquireActivityLock();
+  if (!lock) return FALSE;
+  CServiceControl engine = CServiceControl::TapeEngine();
+  if (engine.IsActive()) {
+    if (kv::AppMessageBox(IDS_STOP_ENGINE_QUESTION, MB_YESNO) == IDNO) return FALSE;
+    kv::RestoreWaitCursor();
+    // The progress is painted before the stop blocks this thread.
+    kv::CStatic icon(page.GetDlgItem(IDC_NOTICE_ICON));
+    if (icon) {
+      icon.ShowWindow(SW_SHOW);
+      icon.Invalidate(TRUE);
+      icon.UpdateWindow();
+    }
+    kv::CStatic status(page.GetDlgItem(IDC_STOP_STATUS));
+    if (status) {
+      status.ShowWindow(SW_SHOW);
+      status.SetWindowText(kv::LoadStr(IDS_STOPPING_ENGINE));
+      status.UpdateWindow();
+    }
+    engine.Stop(TRUE);  // the plug-in runs whether or not the engine stopped
   }
-};
-
-CGearwiseApp theApp;
-
-}  // namespace
+  return TRUE;
+}

@@ -1,0 +1,4 @@
+// The one application object of Gearwise.exe.
+#include "GearwiseApp.h"
+
+CGearwiseApp theApp;
