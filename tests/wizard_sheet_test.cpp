@@ -15,6 +15,7 @@
 #include "GearwisePages.h"
 #include "GearwiseSheet.h"
 #include "ScriptedUser.h"
+#include "SheetTemplate.h"
 #include "resource.h"
 #include "wizard_support.h"
 
@@ -233,6 +234,7 @@ TEST_F(Wizard, PagesPaintTheirBitmapsAsPatternBrushesWithTheirOwnPalettes) {
   CGearwiseSheet& sheet = *sheetOwner;
   RunSheet(sheet, [&](SheetDriver& d) {
     if (!d.WaitForPage(1002)) return;
+    EXPECT_NE(sheet.m_nClassEdit, static_cast<int>(gearwise::ClassEdit::None));
     CGearwisePage* welcome = sheet.WelcomePage();
     ExpectPaletteOfBitmap(welcome->GetBackgroundPalette(), IDB_BACKGROUND);
     LOGBRUSH brush{};
