@@ -46,13 +46,14 @@ struct Search {
   std::string caption;
   HWND found;
   bool eitherMatches = false;  // class or caption is enough
+  bool ownedToo = false;       // also windows with an owner (a confirmation on the main window)
 };
 
 BOOL CALLBACK FindTopLevel(HWND hwnd, LPARAM lParam) {
   Search* s = reinterpret_cast<Search*>(lParam);
   DWORD pid = 0;
   ::GetWindowThreadProcessId(hwnd, &pid);
-  if (pid != s->pid || !::IsWindowVisible(hwnd) || ::GetWindow(hwnd, GW_OWNER)) return TRUE;
+  if (pid != s->pid || !::IsWindowVisible(hwnd) || (!s->ownedToo && ::GetWindow(hwnd, GW_OWNER))) return TRUE;
   char cls[128] = {};
   ::GetClassNameA(hwnd, cls, sizeof(cls));
   bool classOk = s->className.empty() || s->className == cls;
@@ -89,7 +90,7 @@ DWORD CloseAndWait(const Process& p, HWND window) {
       ::TerminateProcess(p.process.Get(), 99);
       return 99;
     }
-    Search box{p.id, "#32770", "", nullptr};
+    Search box{p.id, "#32770", "", nullptr, false, true};
     ::EnumWindows(&FindTopLevel, reinterpret_cast<LPARAM>(&box));
     for (HWND w = box.found; w; w = nullptr)
       if (w != window && ::GetDlgItem(w, IDYES))
