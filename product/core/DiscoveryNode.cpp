@@ -123,7 +123,8 @@ void CDiscoveryNode::Publish(CBus& bus, uint64_t now) {
   BusSlot* slot = bus.Slot(m_id.slot);
   if (!slot) return;
   LONG gen = slot->recordGen;
-  if (gen != m_seenGen || m_publications % 64 == 0) {
+  // Edits made to the registry without a notice are seen within 16 broadcasts.
+  if (gen != m_seenGen || m_publications % 16 == 0) {
     m_seenGen = gen;
     ReadRecord();
     if (m_publications % 64 == 0) m_delay = ReadBroadcastDelay(m_root);
