@@ -162,15 +162,14 @@ TEST_F(CredentialsDialogTest, OkIsDisabledWhileTheUserNameIsEmpty) {
 template <class Dlg>
 void CheckEmptyPrefill() {
   std::string user = "", password = "";
-  kvtest::ScriptedUser script;
-  script.Dialog("Security", [&](kvtest::DialogDriver& d) { d.Press(IDOK); });
   {
+    kvtest::ScriptedUser script;  // one scripted user at a time
+    script.Dialog("Security", [&](kvtest::DialogDriver& d) { d.Press(IDOK); });
     Dlg dlg(user, password, "SRV01");
     EXPECT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_TRUE(script.Finish()) << script.Report();
+    EXPECT_EQ(user, "");
   }
-  EXPECT_TRUE(script.Finish()) << script.Report();
-  EXPECT_EQ(user, "");
-
   kvtest::ScriptedUser again;
   bool okAfterDelete = true;
   again.Dialog("Security", [&](kvtest::DialogDriver& d) {
@@ -227,13 +226,15 @@ TEST_F(CredentialsDialogTest, AnOverlongPrefilledValueIsRefusedAtOk) {
 
 TEST_F(CredentialsDialogTest, CancelAndTheCloseBoxLeaveTheCallersStrings) {
   std::string user = "keep", password = "this";
-  kvtest::ScriptedUser script;
-  script.Dialog("Security", [](kvtest::DialogDriver& d) {
-    d.Type(IDC_USERNAME, "changed");
-    d.Press(IDCANCEL);
-  });
-  EXPECT_EQ(Run<CLogonPromptDlg>(user, password, script), IDCANCEL);
-  EXPECT_EQ(user, "keep");
+  {
+    kvtest::ScriptedUser script;
+    script.Dialog("Security", [](kvtest::DialogDriver& d) {
+      d.Type(IDC_USERNAME, "changed");
+      d.Press(IDCANCEL);
+    });
+    EXPECT_EQ(Run<CLogonPromptDlg>(user, password, script), IDCANCEL);
+    EXPECT_EQ(user, "keep");
+  }
 
   kvtest::ScriptedUser closeBox;
   closeBox.Dialog("Security", [](kvtest::DialogDriver& d) {
