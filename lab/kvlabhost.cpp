@@ -79,8 +79,10 @@ int main() {
     if (w == WAIT_OBJECT_0 + 1 || w == WAIT_OBJECT_0 + 2) reloadWanted = true;
     if (w == WAIT_OBJECT_0 + 2) watch();
     uint64_t now = kvlab::NowMs();
-    // Reload at most five times a second, and every 30 s in any case.
-    if ((reloadWanted && now - lastReload >= 200) || now - lastReload >= 30000) {
+    // Reload when the lab changes (at most five times a second) and every five
+    // minutes in any case: a reload of thousands of machines holds up the
+    // broadcasts for a moment.
+    if ((reloadWanted && now - lastReload >= 200) || now - lastReload >= 300000) {
       Reload(machines, bus);
       lastReload = now;
       reloadWanted = false;
@@ -98,7 +100,9 @@ int main() {
         continue;
       }
       if (node.nextDue == 0) node.nextDue = now + node.Identity().slot * 7919u % node.Delay();  // spread the nodes
-      if (now >= node.nextDue) {
+      // A changed record goes out at once, as the product's service does
+      // when told of a change; otherwise on the node's period.
+      if (now >= node.nextDue || node.RecordChanged(bus)) {
         node.Publish(bus, now);
         node.nextDue += node.Delay();
         if (node.nextDue < now) node.nextDue = now + node.Delay();

@@ -316,16 +316,12 @@ LONG EnsureHost() {
   if (HostRunning()) return ERROR_SUCCESS;
   std::string exe = ThisModuleDirectory() + "kvlabhost.exe";
   std::string command = "\"" + exe + "\"";
-  // The host must not hold the caller's output pipes (a test runner waits for them).
-  SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-  kv::CHandle nul(::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
-                                OPEN_EXISTING, 0, nullptr));
+  // The host inherits no handle: it must not hold the caller's output pipes
+  // (a test runner or a parent reading them would wait for it to end).
   STARTUPINFOA si = {};
   si.cb = sizeof(si);
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = si.hStdOutput = si.hStdError = nul.Get();
   PROCESS_INFORMATION pi = {};
-  if (!::CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr, &si,
+  if (!::CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si,
                         &pi))
     return static_cast<LONG>(::GetLastError());
   kv::CHandle process(pi.hProcess), thread(pi.hThread);

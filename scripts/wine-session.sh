@@ -42,12 +42,23 @@ make_prefix() {
   touch "$prefix/.kv-ready"
 }
 
+# Wine's own fonts (Marlett draws the caption buttons, Tahoma and MS Sans Serif
+# the dialogs): this Wine build does not load them from its data folder.
+install_wine_fonts() {
+  local fonts="$prefix/drive_c/windows/Fonts"
+  [ -f "$fonts/marlett.ttf" ] && return
+  [ -d /usr/share/wine/fonts ] && cp /usr/share/wine/fonts/*.ttf "$fonts/" 2>/dev/null || true
+}
+
 case "$cmd" in
   start)
     start_xvfb
     export DISPLAY="$display"
     make_prefix
-    wineserver -p
+    install_wine_fonts
+    # Persistent server (kept if one already runs for this prefix); its output
+    # must not hold a caller's pipe open.
+    wineserver -p </dev/null >/dev/null 2>&1 || true
     # Warm-up: the first process of a session starts Wine's helpers; do it here so
     # they do not inherit a test runner's output pipe.
     wine wineboot </dev/null >/dev/null 2>&1 || true

@@ -44,10 +44,12 @@ static_assert(sizeof(BusSlot) == 1024, "bus slots are 1 KiB");
 struct BusHeader {
   uint32_t magic;
   uint32_t slots;
-  volatile LONG passes;       // passes of the local node
-  volatile LONG localPid;     // process of the local node, 0 when none
-  volatile LONG64 heartbeat;  // ms since 1970 of the local node's last pass
-  uint8_t pad[4096 - 24];
+  volatile LONG passes;        // passes of the local node
+  volatile LONG localPid;      // process of the local node, 0 when none
+  volatile LONG64 heartbeat;   // ms since 1970 of the local node's last pass
+  volatile LONG64 passCpuUs;   // CPU time of all passes so far (the node's thread)
+  volatile LONG64 passWallUs;  // elapsed time of all passes so far
+  uint8_t pad[4096 - 40];
 };
 
 class CBus {

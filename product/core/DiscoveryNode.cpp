@@ -147,6 +147,11 @@ void CDiscoveryNode::Publish(CBus& bus, uint64_t now) {
   bus.EndWrite(slot);
 }
 
+bool CDiscoveryNode::RecordChanged(CBus& bus) const {
+  BusSlot* slot = bus.Slot(m_id.slot);
+  return slot && slot->recordGen != m_seenGen;
+}
+
 void CDiscoveryNode::Retire(CBus& bus) {
   BusSlot* slot = bus.Slot(m_id.slot);
   if (!slot) return;
@@ -181,44 +186,46 @@ int CLocalReceiver::Pass(CBus& bus, uint64_t now, DWORD delay) {
     }
     std::string name(copy.name, strnlen(copy.name, sizeof(copy.name)));
     bool full = !k.known || k.name != name;
-    kv::CRegKey server;
-    if (kvlab::CreateKey(root.Get(), name, server) != ERROR_SUCCESS) continue;
 
-    // The entry: written when it changes; its respond time only once a minute
-    // (spread over the slots), which is all the time any reader shows.
+    // The entry is written when it changes; its respond time only once a
+    // minute (spread over the slots), which is all the time any reader shows.
     DiscoveryEntry& e = copy.entry;
     bool fieldsDiffer = std::memcmp(&e, &k.entry, 32) != 0 || std::memcmp(&e.serverType, &k.entry.serverType, 8) != 0;
     bool minutePassed = (e.lastRespondTime + i % 60) / 60 != (k.entry.lastRespondTime + i % 60) / 60;
-    if (full || fieldsDiffer || minutePassed) {
-      kvlab::WriteBinary(server.Get(), "Entry", &e, sizeof(e));
-      ++writes;
-      k.entry = e;
-    }
-
-    bool recordDiffers = copy.recordLen != k.recordLen || copy.recordType != k.recordType ||
-                         std::memcmp(copy.record, k.record, copy.recordLen) != 0;
-    if (full || recordDiffers) {
-      if (copy.recordType == kNoRecord) {
-        ::RegDeleteTreeA(server.Get(), sanKey.c_str());
-      } else {
-        kv::CRegKey product;
-        if (kvlab::CreateKey(server.Get(), sanKey, product) == ERROR_SUCCESS) {
-          ::RegSetValueExA(product.Get(), "Slot_1", 0, copy.recordType, copy.record, copy.recordLen);
-        }
-      }
-      ++writes;
-      k.recordLen = copy.recordLen;
-      k.recordType = copy.recordType;
-      std::memcpy(k.record, copy.record, sizeof(k.record));
-    }
-
+    bool writeEntry = full || fieldsDiffer || minutePassed;
+    bool writeRecord = full || copy.recordLen != k.recordLen || copy.recordType != k.recordType ||
+                       std::memcmp(copy.record, k.record, copy.recordLen) != 0;
     uint32_t count = copy.productCount < kMaxProducts ? copy.productCount : kMaxProducts;
     const uint8_t* p = reinterpret_cast<const uint8_t*>(copy.products);
     std::vector<uint8_t> products(p, p + count * sizeof(ProductEntry));
-    if (full || products != k.products) {
-      kvlab::WriteBinary(server.Get(), "Products", products.data(), static_cast<DWORD>(products.size()));
-      ++writes;
-      k.products = std::move(products);
+    bool writeProducts = full || products != k.products;
+
+    if (writeEntry || writeRecord || writeProducts) {
+      kv::CRegKey server;
+      if (kvlab::CreateKey(root.Get(), name, server) != ERROR_SUCCESS) continue;
+      if (writeEntry) {
+        kvlab::WriteBinary(server.Get(), "Entry", &e, sizeof(e));
+        ++writes;
+        k.entry = e;
+      }
+      if (writeRecord) {
+        if (copy.recordType == kNoRecord) {
+          ::RegDeleteTreeA(server.Get(), sanKey.c_str());
+        } else {
+          kv::CRegKey product;
+          if (kvlab::CreateKey(server.Get(), sanKey, product) == ERROR_SUCCESS)
+            ::RegSetValueExA(product.Get(), "Slot_1", 0, copy.recordType, copy.record, copy.recordLen);
+        }
+        ++writes;
+        k.recordLen = copy.recordLen;
+        k.recordType = copy.recordType;
+        std::memcpy(k.record, copy.record, sizeof(k.record));
+      }
+      if (writeProducts) {
+        kvlab::WriteBinary(server.Get(), "Products", products.data(), static_cast<DWORD>(products.size()));
+        ++writes;
+        k.products = std::move(products);
+      }
     }
     k.known = true;
     k.name = name;

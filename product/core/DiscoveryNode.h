@@ -54,6 +54,8 @@ class CDiscoveryNode {
   CDiscoveryNode& operator=(const CDiscoveryNode&) = delete;
 
   void Publish(CBus& bus, uint64_t now);
+  // True when someone changed the machine's record since the last publication.
+  bool RecordChanged(CBus& bus) const;
   // Marks the slot as retired so that receivers drop the server.
   void Retire(CBus& bus);
   DWORD Delay() const { return m_delay; }

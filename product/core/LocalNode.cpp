@@ -16,6 +16,17 @@ void ApplyLabArguments(int argc, char** argv) {
   }
 }
 
+namespace {
+
+uint64_t ThreadCpuUs() {
+  FILETIME created, exited, kernel, user;
+  if (!::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+  auto us = [](const FILETIME& t) { return ((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10; };
+  return us(kernel) + us(user);
+}
+
+}  // namespace
+
 int RunLocalNode(HANDLE stop) {
   CBus bus;
   if (!bus.Open()) return static_cast<int>(::GetLastError());
@@ -43,7 +54,14 @@ int RunLocalNode(HANDLE stop) {
       node.Publish(bus, now);
       nextPublish = now + node.Delay();
     }
+    LARGE_INTEGER f, t0, t1;
+    ::QueryPerformanceFrequency(&f);
+    ::QueryPerformanceCounter(&t0);
+    uint64_t cpu0 = ThreadCpuUs();
     receiver.Pass(bus, now, node.Delay());
+    ::QueryPerformanceCounter(&t1);
+    ::InterlockedExchangeAdd64(&h->passCpuUs, static_cast<LONG64>(ThreadCpuUs() - cpu0));
+    ::InterlockedExchangeAdd64(&h->passWallUs, (t1.QuadPart - t0.QuadPart) * 1000000 / f.QuadPart);
     h->heartbeat = static_cast<LONG64>(now);
     ::InterlockedIncrement(&h->passes);
     DWORD wait = ::WaitForMultipleObjects(refresh ? 2 : 1, waits, FALSE, node.Delay());
