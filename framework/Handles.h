@@ -55,7 +55,14 @@ struct RegKeyTraits {
   static Handle Invalid() { return nullptr; }
   static void Close(Handle h) {
     // Predefined roots (HKEY_LOCAL_MACHINE...) are never closed.
-    if (reinterpret_cast<ULONG_PTR>(h) < 0x80000000u || reinterpret_cast<ULONG_PTR>(h) > 0x8000000Fu) ::RegCloseKey(h);
+    if (!IsPredefined(h)) ::RegCloseKey(h);
+  }
+  // The predefined roots are sign-extended 32-bit constants (0x80000000 and
+  // up), so they are compared as signed numbers.
+  static bool IsPredefined(Handle h) {
+    LONG_PTR v = reinterpret_cast<LONG_PTR>(h);
+    return v >= static_cast<LONG_PTR>(static_cast<LONG>(0x80000000)) &&
+           v <= static_cast<LONG_PTR>(static_cast<LONG>(0x800000FF));
   }
 };
 struct ServiceHandleTraits {

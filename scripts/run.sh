@@ -17,11 +17,9 @@ fi
 "$root/scripts/wine-session.sh" start "$build"
 [ "$headless" = 1 ] && trap '"$root/scripts/wine-session.sh" stop "$build"' EXIT
 
-# A ready lab of a dozen servers, made once per prefix (kvlab comes with the lab).
-if [ -x "$root/lab/kvlab.sh" ] && [ ! -f "$build/wineprefix/.kv-lab" ]; then
-  KV_BUILD_DIR="$build" "$root/lab/kvlab.sh" init
-  touch "$build/wineprefix/.kv-lab"
-fi
+# A ready lab of a dozen servers with their Discovery Services running; every
+# run starts from the default lab.
+KV_BUILD_DIR="$build" bash "$root/lab/kvlab.sh" init
 
 if [ "$headless" = 0 ]; then
   exec "$build/wine-run" "$build/bin/Quayside.exe"

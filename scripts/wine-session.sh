@@ -56,7 +56,9 @@ case "$cmd" in
     export DISPLAY="$display"
     make_prefix
     install_wine_fonts
-    wineserver -p
+    # Persistent server (kept if one already runs for this prefix); its output
+    # must not hold a caller's pipe open.
+    wineserver -p </dev/null >/dev/null 2>&1 || true
     # Warm-up: the first process of a session starts Wine's helpers; do it here so
     # they do not inherit a test runner's output pipe.
     wine wineboot </dev/null >/dev/null 2>&1 || true

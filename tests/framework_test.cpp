@@ -314,6 +314,9 @@ TEST(Handles, NetworkConnectionIsCancelledOnceWithForce) {
 }
 
 TEST(Handles, RegistryKeyIsClosedAndPredefinedRootsAreLeftAlone) {
+  EXPECT_TRUE(kv::RegKeyTraits::IsPredefined(HKEY_LOCAL_MACHINE));
+  EXPECT_TRUE(kv::RegKeyTraits::IsPredefined(HKEY_CURRENT_USER));
+  EXPECT_TRUE(kv::RegKeyTraits::IsPredefined(HKEY_CLASSES_ROOT));
   kv::CRegKey root(HKEY_LOCAL_MACHINE);
   root.Reset();  // must not close the predefined root
   HKEY raw = nullptr;

@@ -1,0 +1,110 @@
+#include "AdminSession.h"
+
+#include <cstring>
+
+#include "App.h"
+#include "LogonPromptDlg.h"
+#include "MessageBox.h"
+#include "Messages.h"
+#include "ProductTypes.h"
+#include "Remote.h"
+#include "RoleTables.h"
+#include "Strings.h"
+#include "resource.h"
+
+namespace {
+
+constexpr UINT kRetryBoxFlags = MB_OKCANCEL | MB_ICONERROR | MB_TASKMODAL | MB_TOPMOST;  // 0x42011
+
+struct Credentials {
+  std::string user;
+  std::string password;
+};
+
+// The credentials stored in host's role record, when the local table holds
+// a whole record. A shorter record has no complete credential fields: its
+// missing bytes would unscramble into control characters, so it counts as
+// no stored credentials.
+bool ReadStoredCredentials(const char* host, Credentials& out) {
+  RoleRecord record{};
+  DWORD size = sizeof(record);
+  if (ReadLocalRoleRecord(host, kSanProductCode, &record, &size) != ERROR_SUCCESS) return false;
+  if (size < sizeof(record)) return false;
+  ScrambleCredential(record.userName, kCredentialFieldSize);
+  ScrambleCredential(record.password, kCredentialFieldSize);
+  out.user = kv::FixedField(record.userName, sizeof(record.userName));
+  out.password = kv::FixedField(record.password, sizeof(record.password));
+  return true;
+}
+
+DWORD Connect(const std::string& name, const Credentials& credentials) {
+  NETRESOURCEA resource{};
+  resource.dwScope = RESOURCE_GLOBALNET;
+  resource.dwType = RESOURCETYPE_ANY;
+  resource.dwDisplayType = 0;
+  resource.dwUsage = RESOURCEUSAGE_CONNECTABLE;
+  resource.lpRemoteName = const_cast<char*>(name.c_str());
+  return kvr::WNetAddConnection2A(&resource, credentials.password.c_str(), credentials.user.c_str(), 0);
+}
+
+// Runs the credentials dialog over credentials; false when cancelled.
+bool AskCredentials(const char* host, Credentials& credentials) {
+  CLogonPromptDlg dlg(credentials.user, credentials.password, host);
+  return dlg.DoModal() != IDCANCEL;
+}
+
+void CopyOut(char* out, const std::string& text) {
+  if (!out) return;
+  size_t n = text.size() < kCredentialBufferSize - 1 ? text.size() : kCredentialBufferSize - 1;
+  std::memcpy(out, text.data(), n);
+  out[n] = '\0';
+}
+
+}  // namespace
+
+std::string AdminSessionName(const char* host, const char* share) {
+  return kv::Format("\\\\%s\\%s", host ? host : "", share ? share : "");
+}
+
+std::string DefaultUserName() {
+  char name[24] = {};
+  DWORD length = sizeof(name);
+  if (!::GetUserNameA(name, &length)) return "Administrator";
+  return kv::FixedField(name, sizeof(name));
+}
+
+DWORD OpenAdminSession(const char* host, const char* share, char* userOut, char* passwordOut) {
+  kv::CWaitCursor wait;
+  const std::string name = AdminSessionName(host, share);
+
+  Credentials credentials;
+  if (!ReadStoredCredentials(host, credentials)) {
+    credentials.user = DefaultUserName();
+    credentials.password.clear();
+    if (!AskCredentials(host, credentials)) return SessionCancelled;
+  }
+
+  DWORD status = Connect(name, credentials);
+  if (status == ERROR_SESSION_CREDENTIAL_CONFLICT) {
+    // A session to the same server under other credentials: replace it.
+    kvr::WNetCancelConnection2A(name.c_str(), 0, TRUE);
+    status = Connect(name, credentials);
+    if (status != ERROR_SUCCESS) return status;
+  } else if (status != ERROR_SUCCESS) {
+    // One prompt, one more attempt.
+    std::string text = FormatResString(IDS_CONNECT_FAILED, host ? host : "");
+    if (kv::ShowMessageBox(nullptr, text, LoadResString(IDS_APP_TITLE), kRetryBoxFlags) != IDOK)
+      return SessionCancelled;
+    if (!AskCredentials(host, credentials)) return SessionCancelled;
+    status = Connect(name, credentials);
+    if (status != ERROR_SUCCESS) return status;
+  }
+
+  CopyOut(userOut, credentials.user);
+  CopyOut(passwordOut, credentials.password);
+  return ERROR_SUCCESS;
+}
+
+void CloseAdminSession(const char* host) { kvr::WNetCancelConnection2A(AdminSessionName(host).c_str(), 0, TRUE); }
+
+kv::CNetConnection HoldAdminSession(const char* host) { return kvr::MakeNetConnection(AdminSessionName(host)); }

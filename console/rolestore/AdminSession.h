@@ -1,0 +1,37 @@
+// The administrative session: an authenticated connection to a server's
+// "ipc$" share, opened before any remote registry, discovery-data or service
+// access to that server. The connection belongs to the user's logon and
+// outlives the call; whoever opened it closes it (CloseAdminSession, or an
+// owner from HoldAdminSession).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "Handles.h"
+
+// Status of an operation the user cancelled (nothing is shown for it).
+inline constexpr DWORD SessionCancelled = 1002;
+inline constexpr size_t kCredentialBufferSize = 64;
+
+// "\\host\share".
+std::string AdminSessionName(const char* host, const char* share = "ipc$");
+
+// Connects to \\host\share with the credentials stored in host's role
+// record, or asks for them (CLogonPromptDlg). Returns 0, SessionCancelled,
+// or the status of the last connection attempt (the caller shows it).
+// userOut/passwordOut: optional 64-byte buffers that receive the
+// credentials of the connection made (on 0 only).
+DWORD OpenAdminSession(const char* host, const char* share, char* userOut, char* passwordOut);
+
+// Cancels the session to host (forced; the result is not looked at).
+void CloseAdminSession(const char* host);
+
+// An owner that closes the session to host when it goes out of scope; take
+// it right after OpenAdminSession succeeded.
+kv::CNetConnection HoldAdminSession(const char* host);
+
+// The name of the account running the program (at most 23 characters), or
+// "Administrator" when it cannot be read.
+std::string DefaultUserName();

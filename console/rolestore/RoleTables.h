@@ -1,0 +1,71 @@
+// Role tables: the 76-byte role record of every server (read from the local
+// discovery table), the distributed-servers list of every primary (in the
+// primary's own registry), the broadcast delay setting and the two registry
+// roots. Every operation returns a Win32/registry status (0 = success) and
+// shows nothing; its caller reports failures.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "Handles.h"
+#include "ProductTypes.h"
+
+// Registry roots under HKEY_LOCAL_MACHINE, filled once at start-up and then
+// fixed for the life of the process (each at most 255 characters).
+extern char DiscoveryTableRoot[256];
+extern char ProductRoot[256];
+
+enum ServerRole { RolePrimary = 0, RoleDistributed = 1, RoleNone = 2 };
+enum DistributedListMode { ListAdd = 0, ListRemove = 1, ListDelete = 2 };
+
+inline constexpr int kRoleRecordSize = 76;
+inline constexpr int kCredentialFieldSize = 24;
+inline constexpr DWORD kDefaultBroadcastDelay = 350;
+inline constexpr char kFallbackProductKeyName[] = "EnterpriseLibOption";
+inline constexpr char kDistributedListSubKey[] = "\\ELODistributedServers";
+
+// Fill the roots through Toolwright; false when it reports no path.
+bool LoadDiscoveryTableRoot();
+bool LoadProductRoot();
+
+// Test-only: points the two roots at keys of the test's choosing (each text
+// is cut to 255 characters). Programs fill the roots with the loaders above.
+void SetRegistryRootsForTest(const char* discoveryTableRoot, const char* productRoot);
+
+// The discovery-table sub-key name of a product and the 16-bit value that
+// Prodwick gives with it; false (outputs untouched) when Prodwick has none.
+bool GetProductKeyName(int productCode, std::string& nameOut, WORD& wordOut);
+
+// Reads Slot_1 of server from the local discovery table into buffer. size:
+// capacity in, the byte count the registry reported out (unchanged when the
+// key cannot be opened).
+LONG ReadLocalRoleRecord(const char* server, int productCode, void* buffer, DWORD* size);
+
+// RolePrimary, RoleDistributed or RoleNone from the local record of server.
+int QueryServerRole(const char* server);
+
+// Opens the distributed-servers list key of machine for reading. On success
+// keyOut holds the list key and rootOut the remote registry connection (left
+// empty for the local machine, whose predefined root is never closed).
+// machine: null or empty for the local machine; the computer name (exact
+// bytes) also means the local machine, any other spelling goes remote.
+LONG OpenDistributedList(kv::CRegKey& rootOut, kv::CRegKey& keyOut, const char* machine);
+// RegEnumValueA of value index into nameOut (260 characters); 259 past the end.
+LONG EnumDistributedList(HKEY key, DWORD index, char* nameOut);
+LONG CloseDistributedList(kv::CRegKey& root, kv::CRegKey& key);
+
+// Adds (ListAdd), removes (ListRemove) a name or deletes the whole list
+// (ListDelete) on machine.
+LONG EditDistributedList(const char* machine, const char* name, int mode);
+
+// The "BCastDelay" setting of the local machine in milliseconds, 350 when unset.
+DWORD ReadBroadcastDelay();
+
+// Reversible in-place scramble of a credential field (callers pass 24).
+void ScrambleCredential(void* buffer, int length);
+
+// True when machine names this computer: absent, empty, or byte for byte
+// the name GetComputerNameA returns.
+bool IsLocalMachine(const char* machine);

@@ -1,0 +1,607 @@
+#include "LabAdmin.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <set>
+
+#include "Catalogue.h"
+#include "DiscoveryNode.h"
+
+namespace kvlab {
+
+namespace {
+
+constexpr char kDiscovery[] = "kvdiscoverysvc";
+
+std::string ModuleDirectory() {
+  HMODULE module = nullptr;
+  ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&ModuleDirectory), &module);
+  char path[MAX_PATH] = {};
+  std::string text(path, ::GetModuleFileNameA(module, path, MAX_PATH));
+  return text.substr(0, text.find_last_of('\\') + 1);
+}
+
+std::string FieldText(const void* field, size_t width) {
+  const char* p = static_cast<const char*>(field);
+  return std::string(p, strnlen(p, width));
+}
+
+std::vector<uint8_t> DefaultProducts(bool san, unsigned variant) {
+  std::vector<ProductEntry> list = {kvcore::MakeProduct(1, kvcore::MakeVersion(8, 0, 1234 + variant), 1)};
+  if (variant % 3 == 0) list.push_back(kvcore::MakeProduct(12, kvcore::MakeVersion(8, 0, 1100), 4));
+  if (san) list.push_back(kvcore::MakeProduct(65, kvcore::MakeVersion(8, 0, 1234 + variant), 1));
+  if (variant % 4 == 1) list.push_back(kvcore::MakeProduct(47, kvcore::MakeVersion(6, 5, 820), 1));
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(list.data());
+  return std::vector<uint8_t>(p, p + list.size() * sizeof(ProductEntry));
+}
+
+DWORD NextFreeSlot() {
+  std::set<DWORD> used;
+  kv::CRegKey machines;
+  if (OpenKey(HKEY_LOCAL_MACHINE, MachinesPath(), KEY_READ, machines) == ERROR_SUCCESS) {
+    for (const std::string& name : SubKeyNames(machines.Get())) {
+      kv::CRegKey m;
+      if (OpenKey(machines.Get(), name, KEY_READ, m) == ERROR_SUCCESS) used.insert(ReadDword(m.Get(), "Slot", 0));
+    }
+  }
+  DWORD slot = 1;
+  while (used.count(slot)) ++slot;
+  return slot;
+}
+
+}  // namespace
+
+bool ValidMachineName(const std::string& name) {
+  if (name.empty() || name.size() > 15) return false;
+  for (char c : name)
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_'))
+      return false;
+  return true;
+}
+
+LONG CreateLab(DWORD transitionMs) {
+  kv::CRegKey root, machines;
+  LONG rc = CreateKey(HKEY_LOCAL_MACHINE, LabRoot(), root);
+  if (rc != ERROR_SUCCESS) return rc;
+  WriteDword(root.Get(), "TransitionMs", transitionMs);
+  return CreateKey(HKEY_LOCAL_MACHINE, MachinesPath(), machines);
+}
+
+LONG DestroyLab() {
+  StopHost();
+  ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, LabRoot().c_str());
+  ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, LabRoot().c_str());
+  ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, ProductRoot().c_str());
+  ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, ProductRoot().c_str());
+  ::RegDeleteTreeA(HKEY_CURRENT_USER, ToolSettingsRoot().c_str());
+  ::RegDeleteKeyA(HKEY_CURRENT_USER, ToolSettingsRoot().c_str());
+  return KeyExists(HKEY_LOCAL_MACHINE, LabRoot()) ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+}
+
+LONG AddMachine(const MachineSpec& spec, DWORD slot) {
+  if (!ValidMachineName(spec.name)) return ERROR_INVALID_NAME;
+  if (!FindMachine(spec.name).empty()) return ERROR_ALREADY_EXISTS;
+  bool local = IsLocalName(spec.name);
+  if (slot == 0xFFFFFFFF) slot = local ? 0 : NextFreeSlot();
+  if (slot >= kvcore::kBusSlots) return ERROR_NO_SYSTEM_RESOURCES;
+  kv::CRegKey m;
+  LONG rc = CreateKey(HKEY_LOCAL_MACHINE, MachinePath(spec.name), m);
+  if (rc != ERROR_SUCCESS) return rc;
+  WriteString(m.Get(), "Name", spec.name);
+  WriteString(m.Get(), "Domain", spec.domain);
+  WriteString(m.Get(), "IPv4", spec.ipv4);
+  WriteDword(m.Get(), "Type", spec.type);
+  WriteDword(m.Get(), "Online", spec.online);
+  WriteDword(m.Get(), "Trust", spec.trust);
+  WriteDword(m.Get(), "Local", local);
+  WriteDword(m.Get(), "Slot", slot);
+  std::vector<uint8_t> products = DefaultProducts(spec.san, slot);
+  WriteBinary(m.Get(), "Products", products.data(), static_cast<DWORD>(products.size()));
+  for (const Account& a : spec.accounts) SetAccount(spec.name, a.user, a.password);
+  if (!local) {
+    kv::CRegKey service, registry;
+    CreateKey(m.Get(), std::string("Services\\") + kDiscovery, service);
+    WriteDword(service.Get(), "Target", spec.discoveryRunning ? SERVICE_RUNNING : SERVICE_STOPPED);
+    WriteQword(service.Get(), "ChangedAt", 0);
+    rc = CreateKey(HKEY_LOCAL_MACHINE, MachineRegistryPath(spec.name) + "\\" + ProductRoot(), registry);
+  }
+  return rc;
+}
+
+LONG RemoveMachine(const std::string& name) {
+  std::string canonical = FindMachine(name);
+  if (canonical.empty()) return ERROR_BAD_NETPATH;
+  uint32_t slot = kvcore::SlotOfMachine(canonical);
+  ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, MachinePath(canonical).c_str());
+  ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, MachinePath(canonical).c_str());
+  ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, MachineRegistryPath(canonical).c_str());
+  ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, MachineRegistryPath(canonical).c_str());
+  ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, (SessionsPath() + "\\" + canonical).c_str());
+  ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, (SessionsPath() + "\\" + canonical).c_str());
+  // The machine leaves the network: the local node drops it from the table.
+  kvcore::CBus bus;
+  if (bus.Open() && slot) {
+    kvcore::BusSlot* s = bus.Slot(slot);
+    bus.BeginWrite(s);
+    s->state = kvcore::SlotRetired;
+    bus.EndWrite(s);
+  }
+  kv::CHandle wake(::OpenEventA(EVENT_MODIFY_STATE, FALSE, HostWakeEventName().c_str()));
+  if (wake) ::SetEvent(wake.Get());
+  return ERROR_SUCCESS;
+}
+
+std::vector<std::string> MachineNames() {
+  std::vector<std::string> names;
+  kv::CRegKey machines;
+  if (OpenKey(HKEY_LOCAL_MACHINE, MachinesPath(), KEY_READ, machines) != ERROR_SUCCESS) return names;
+  for (const std::string& key : SubKeyNames(machines.Get())) {
+    kv::CRegKey m;
+    if (OpenKey(machines.Get(), key, KEY_READ, m) == ERROR_SUCCESS) names.push_back(ReadString(m.Get(), "Name", key));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+LONG SetAccount(const std::string& machine, const std::string& user, const std::string& password) {
+  std::string canonical = FindMachine(machine);
+  if (canonical.empty()) return ERROR_BAD_NETPATH;
+  if (user.empty() || user.size() > 23 || password.size() > 23 || user.find('\\') != std::string::npos)
+    return ERROR_INVALID_PARAMETER;
+  kv::CRegKey account;
+  LONG rc = CreateKey(HKEY_LOCAL_MACHINE, MachinePath(canonical) + "\\Accounts\\" + user, account);
+  if (rc != ERROR_SUCCESS) return rc;
+  return WriteString(account.Get(), "Password", password);
+}
+
+LONG RemoveAccount(const std::string& machine, const std::string& user) {
+  std::string canonical = FindMachine(machine);
+  if (canonical.empty()) return ERROR_BAD_NETPATH;
+  if (user.empty() || user.find('\\') != std::string::npos) return ERROR_INVALID_PARAMETER;
+  std::string path = MachinePath(canonical) + "\\Accounts\\" + user;
+  if (!KeyExists(HKEY_LOCAL_MACHINE, path)) return ERROR_NO_SUCH_USER;
+  return ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
+}
+
+std::vector<std::string> AccountUsers(const std::string& machine) {
+  kv::CRegKey accounts;
+  if (OpenKey(HKEY_LOCAL_MACHINE, MachinePath(FindMachine(machine)) + "\\Accounts", KEY_READ, accounts) !=
+      ERROR_SUCCESS)
+    return {};
+  std::vector<std::string> users = SubKeyNames(accounts.Get());
+  std::sort(users.begin(), users.end());
+  return users;
+}
+
+namespace {
+
+LONG SetFlag(const std::string& machine, const char* value, bool on) {
+  std::string canonical = FindMachine(machine);
+  if (canonical.empty()) return ERROR_BAD_NETPATH;
+  kv::CRegKey m;
+  LONG rc = OpenKey(HKEY_LOCAL_MACHINE, MachinePath(canonical), KEY_ALL_ACCESS, m);
+  if (rc == ERROR_SUCCESS) rc = WriteDword(m.Get(), value, on);
+  kv::CHandle wake(::OpenEventA(EVENT_MODIFY_STATE, FALSE, HostWakeEventName().c_str()));
+  if (wake) ::SetEvent(wake.Get());
+  return rc;
+}
+
+}  // namespace
+
+LONG SetTrust(const std::string& machine, bool trust) { return SetFlag(machine, "Trust", trust); }
+LONG SetOnline(const std::string& machine, bool online) { return SetFlag(machine, "Online", online); }
+
+LONG OpenMachineRoot(const std::string& machine, kv::CRegKey& root) {
+  std::string canonical = FindMachine(machine);
+  if (canonical.empty()) return ERROR_BAD_NETPATH;
+  if (Reach(canonical).local) return ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, nullptr, 0, KEY_ALL_ACCESS, root.Put());
+  return CreateKey(HKEY_LOCAL_MACHINE, MachineRegistryPath(canonical), root);
+}
+
+void Scramble(uint8_t* field, size_t length) {
+  uint8_t k = 1;
+  for (size_t i = 0; i < length; ++i) {
+    field[i] ^= k;
+    k = k >= 250 ? 1 : static_cast<uint8_t>(k + 3);
+  }
+}
+
+LONG SetRole(const std::string& machine, const std::string& primary, const std::string& user,
+             const std::string& password) {
+  std::string canonical = FindMachine(machine);
+  if (canonical.empty()) return ERROR_BAD_NETPATH;
+  std::string primaryName = primary.empty() ? std::string() : FindMachine(primary);
+  if (!primary.empty() && primaryName.empty()) return ERROR_BAD_NETPATH;
+  if (user.size() > 23 || password.size() > 23) return ERROR_INVALID_PARAMETER;
+  kv::CRegKey root, key;
+  LONG rc = OpenMachineRoot(canonical, root);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (primaryName.empty()) {
+    if (kvlab::OpenKey(root.Get(), kvcore::OwnRecordPath(kSanProductCode), KEY_ALL_ACCESS, key) == ERROR_SUCCESS)
+      ::RegDeleteValueA(key.Get(), "Slot_1");
+  } else {
+    RoleRecord record = {};
+    std::memcpy(record.primaryName, primaryName.data(), std::min<size_t>(primaryName.size(), 23));
+    record.distributed = primaryName != canonical;
+    std::memcpy(record.userName, user.data(), user.size());
+    std::memcpy(record.password, password.data(), password.size());
+    Scramble(record.userName, 24);
+    Scramble(record.password, 24);
+    rc = CreateKey(root.Get(), kvcore::OwnRecordPath(kSanProductCode), key);
+    if (rc == ERROR_SUCCESS) rc = WriteBinary(key.Get(), "Slot_1", &record, sizeof(record));
+    if (rc == ERROR_SUCCESS && record.distributed) {
+      kv::CRegKey proot, list;
+      rc = OpenMachineRoot(primaryName, proot);
+      if (rc == ERROR_SUCCESS) rc = CreateKey(proot.Get(), ProductRoot() + "\\ELODistributedServers", list);
+      if (rc == ERROR_SUCCESS) rc = ::RegSetValueExA(list.Get(), canonical.c_str(), 0, REG_SZ, nullptr, 0);
+    }
+  }
+  kvcore::NotifyRecordChanged(canonical);
+  return rc;
+}
+
+LONG ReadRecord(const std::string& machine, RoleRecord& record) {
+  kv::CRegKey root, key;
+  LONG rc = OpenMachineRoot(machine, root);
+  if (rc == ERROR_SUCCESS) rc = OpenKey(root.Get(), kvcore::OwnRecordPath(kSanProductCode), KEY_READ, key);
+  if (rc != ERROR_SUCCESS) return rc;
+  DWORD size = sizeof(record);
+  std::memset(&record, 0, sizeof(record));
+  rc = ::RegQueryValueExA(key.Get(), "Slot_1", nullptr, nullptr, reinterpret_cast<BYTE*>(&record), &size);
+  if (rc == ERROR_SUCCESS && size != sizeof(record)) rc = ERROR_INVALID_DATA;
+  return rc;
+}
+
+std::vector<std::string> ListMembers(const std::string& primary) {
+  std::vector<std::string> names;
+  kv::CRegKey root, list;
+  if (OpenMachineRoot(primary, root) != ERROR_SUCCESS ||
+      OpenKey(root.Get(), ProductRoot() + "\\ELODistributedServers", KEY_READ, list) != ERROR_SUCCESS)
+    return names;
+  char name[260];
+  for (DWORD i = 0;; ++i) {
+    DWORD size = sizeof(name);
+    if (::RegEnumValueA(list.Get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    names.emplace_back(name, size);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+LONG ControlLabService(const std::string& machine, const std::string& service, ServiceOp op, SERVICE_STATUS& status) {
+  std::string canonical = machine.empty() ? LocalComputerName() : FindMachine(machine);
+  if (canonical.empty() && !IsLocalName(machine)) return ERROR_BAD_NETPATH;
+  if (canonical.empty() || Reach(canonical).local) {
+    kv::CServiceHandle scm(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!scm) return static_cast<LONG>(::GetLastError());
+    kv::CServiceHandle svc(
+        ::OpenServiceA(scm.Get(), service.c_str(), SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP));
+    if (!svc) return static_cast<LONG>(::GetLastError());
+    BOOL ok = op == ServiceStart  ? ::StartServiceA(svc.Get(), 0, nullptr)
+              : op == ServiceStop ? ::ControlService(svc.Get(), SERVICE_CONTROL_STOP, &status)
+                                  : TRUE;
+    if (!ok) return static_cast<LONG>(::GetLastError());
+    return ::QueryServiceStatus(svc.Get(), &status) ? ERROR_SUCCESS : static_cast<LONG>(::GetLastError());
+  }
+  ServiceTiming timing;
+  if (!ReadServiceTiming(canonical, service, timing)) return ERROR_SERVICE_DOES_NOT_EXIST;
+  uint64_t now = NowMs();
+  status = ComputeServiceStatus(timing, now);
+  if (op == ServiceStart) {
+    if (status.dwCurrentState != SERVICE_STOPPED) return ERROR_SERVICE_ALREADY_RUNNING;
+    if (LONG rc = EnsureHost()) return rc;
+    WriteServiceTarget(canonical, service, SERVICE_RUNNING);
+  } else if (op == ServiceStop) {
+    if (status.dwCurrentState == SERVICE_STOPPED) return ERROR_SERVICE_NOT_ACTIVE;
+    if (status.dwCurrentState != SERVICE_RUNNING) return ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+    WriteServiceTarget(canonical, service, SERVICE_STOPPED);
+  }
+  if (op != ServiceQuery && ReadServiceTiming(canonical, service, timing))
+    status = ComputeServiceStatus(timing, NowMs());
+  return ERROR_SUCCESS;
+}
+
+LONG InstallLocalService() {
+  std::string command = "\"" + ModuleDirectory() + "kvdiscoverysvc.exe\" --lab-root \"" + LabRoot() +
+                        "\" --product-root \"" + ProductRoot() + "\"";
+  kv::CServiceHandle scm(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!scm) return static_cast<LONG>(::GetLastError());
+  kv::CServiceHandle svc(::OpenServiceA(scm.Get(), kDiscovery, SERVICE_ALL_ACCESS));
+  if (svc) {
+    if (!::ChangeServiceConfigA(svc.Get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, command.c_str(),
+                                nullptr, nullptr, nullptr, nullptr, nullptr, nullptr))
+      return static_cast<LONG>(::GetLastError());
+    return ERROR_SUCCESS;
+  }
+  svc.Reset(::CreateServiceA(scm.Get(), kDiscovery, "Kestrava Discovery Service", SERVICE_ALL_ACCESS,
+                             SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, command.c_str(),
+                             nullptr, nullptr, nullptr, nullptr, nullptr));
+  return svc ? ERROR_SUCCESS : static_cast<LONG>(::GetLastError());
+}
+
+LONG StopLocalService(DWORD timeoutMs) {
+  kv::CServiceHandle scm(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!scm) return static_cast<LONG>(::GetLastError());
+  kv::CServiceHandle svc(::OpenServiceA(scm.Get(), kDiscovery, SERVICE_QUERY_STATUS | SERVICE_STOP));
+  if (!svc) return static_cast<LONG>(::GetLastError());
+  SERVICE_STATUS status = {};
+  if (!::ControlService(svc.Get(), SERVICE_CONTROL_STOP, &status) && ::GetLastError() != ERROR_SERVICE_NOT_ACTIVE)
+    return static_cast<LONG>(::GetLastError());
+  for (DWORD waited = 0; waited <= timeoutMs; waited += 20) {
+    if (::QueryServiceStatus(svc.Get(), &status) && status.dwCurrentState == SERVICE_STOPPED) return ERROR_SUCCESS;
+    ::Sleep(20);
+  }
+  return ERROR_SERVICE_REQUEST_TIMEOUT;
+}
+
+LONG StartLocalService() {
+  kv::CServiceHandle scm(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!scm) return static_cast<LONG>(::GetLastError());
+  kv::CServiceHandle svc(::OpenServiceA(scm.Get(), kDiscovery, SERVICE_QUERY_STATUS | SERVICE_START));
+  if (!svc) return static_cast<LONG>(::GetLastError());
+  if (!::StartServiceA(svc.Get(), 0, nullptr) && ::GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
+    return static_cast<LONG>(::GetLastError());
+  SERVICE_STATUS status = {};
+  for (int i = 0; i < 500; ++i) {
+    if (::QueryServiceStatus(svc.Get(), &status) && status.dwCurrentState == SERVICE_RUNNING) return ERROR_SUCCESS;
+    ::Sleep(20);
+  }
+  return ERROR_SERVICE_REQUEST_TIMEOUT;
+}
+
+LONG RemoveLocalService() {
+  StopLocalService();
+  kv::CServiceHandle scm(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!scm) return static_cast<LONG>(::GetLastError());
+  kv::CServiceHandle svc(::OpenServiceA(scm.Get(), kDiscovery, DELETE));
+  if (!svc) return static_cast<LONG>(::GetLastError());
+  return ::DeleteService(svc.Get()) ? ERROR_SUCCESS : static_cast<LONG>(::GetLastError());
+}
+
+bool WaitForTable(const std::vector<std::string>& names, DWORD timeoutMs) {
+  for (DWORD waited = 0;; waited += 50) {
+    bool all = true;
+    for (const std::string& n : names)
+      if (!KeyExists(HKEY_LOCAL_MACHINE, DiscoveryTableRoot() + "\\" + n)) {
+        all = false;
+        break;
+      }
+    if (all) return true;
+    if (waited >= timeoutMs) return false;
+    ::Sleep(50);
+  }
+}
+
+LONG BuildDefaultLab(FILE* log) {
+  StopHost();
+  if (KeyExists(HKEY_LOCAL_MACHINE, LabRoot())) StopLocalService();
+  DestroyLab();
+  LONG rc = CreateLab(1500);
+  if (rc != ERROR_SUCCESS) return rc;
+  {
+    kv::CRegKey setting;
+    CreateKey(HKEY_LOCAL_MACHINE, kvcore::BroadcastSettingPath(), setting);
+    WriteDword(setting.Get(), "BCastDelay", 350);
+  }
+  const std::string local = LocalComputerName();
+  struct Row {
+    const char* name;
+    const char* domain;
+    DWORD type;
+    const char* ip;
+    bool san;
+    bool trust;
+    const char* password;
+  };
+  const Row rows[] = {
+      {"OSPREY", "KESTRAVA", 24, "10.10.0.11", true, false, "osprey-pw"},
+      {"HERON", "KESTRAVA", 25, "10.10.0.12", true, false, "heron-pw"},
+      {"KITE", "KESTRAVA", 32, "10.10.0.13", true, false, "kite-pw"},
+      {"FALCON", "KESTRAVA", 24, "10.10.0.14", true, false, "falcon-pw"},
+      {"CURLEW", "KESTRAVA", 25, "10.10.0.15", true, false, "curlew-pw"},
+      {"TERN", "KESTRAVA", 32, "10.10.0.16", true, false, "tern-pw"},
+      {"PLOVER", "FIELDNET", 24, "10.20.0.21", true, false, "plover-pw"},
+      {"SWIFT", "FIELDNET", 25, "10.20.0.22", true, true, "swift-pw"},
+      {"WREN", "FIELDNET", 24, "10.20.0.23", false, false, "wren-pw"},
+      {"GANNET", "FIELDNET", 17, "10.20.0.24", true, false, "gannet-pw"},
+      {"PETREL", "FIELDNET", 32, "10.20.0.25", true, false, "petrel-pw"},
+  };
+  MachineSpec self;
+  self.name = local;
+  self.ipv4 = "10.10.0.1";
+  self.trust = true;  // the console's own machine
+  self.accounts = {{"Administrator", "local-pw"}};
+  if ((rc = AddMachine(self)) != ERROR_SUCCESS) return rc;
+  std::vector<std::string> names = {local};
+  for (const Row& r : rows) {
+    MachineSpec m;
+    m.name = r.name, m.domain = r.domain, m.type = r.type, m.ipv4 = r.ip, m.san = r.san, m.trust = r.trust;
+    m.accounts = {{"Administrator", r.password}};
+    if (std::strcmp(r.name, "CURLEW") == 0) m.accounts.push_back({"backup", "curlew-backup"});
+    if ((rc = AddMachine(m)) != ERROR_SUCCESS) return rc;
+    names.push_back(r.name);
+  }
+  SetRole("OSPREY", "OSPREY", "Administrator", "osprey-pw");
+  SetRole("HERON", "OSPREY", "Administrator", "heron-pw");
+  SetRole("KITE", "OSPREY", "Administrator", "kite-pw");
+  SetRole("FALCON", "FALCON", "Administrator", "falcon-pw");
+  if (log) std::fprintf(log, "lab: %zu machines in %s\n", names.size(), LabRoot().c_str());
+
+  if ((rc = InstallLocalService()) != ERROR_SUCCESS) return rc;
+  if ((rc = StartLocalService()) != ERROR_SUCCESS) return rc;
+  if ((rc = EnsureHost()) != ERROR_SUCCESS) return rc;
+  if (!WaitForTable(names, 20000)) return ERROR_TIMEOUT;
+  // TERN answered once and then went off the network: its entry stays and ages.
+  SetOnline("TERN", false);
+  if (log) std::fprintf(log, "lab: discovery services running; TERN is offline\n");
+  return ERROR_SUCCESS;
+}
+
+LONG Scale(unsigned count, FILE* log) {
+  if (count == 0 || count > kvcore::kBusSlots - 64) return ERROR_INVALID_PARAMETER;
+  std::vector<std::string> names;
+  DWORD slot = NextFreeSlot();
+  for (unsigned i = 1; i <= count; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof(name), "SAN%05u", i);
+    if (!FindMachine(name).empty()) continue;
+    MachineSpec m;
+    m.name = name;
+    m.domain = i % 2 ? "KESTRAVA" : "FIELDNET";
+    m.type = i % 3 == 0 ? 24 : (i % 3 == 1 ? 25 : 32);
+    char ip[20];
+    std::snprintf(ip, sizeof(ip), "10.%u.%u.%u", 100 + i / 65536, (i / 256) % 256, i % 256);
+    m.ipv4 = ip;
+    m.accounts = {{"Administrator", "scale-pw"}};
+    while (slot < kvcore::kBusSlots && slot == 0) ++slot;
+    if (LONG rc = AddMachine(m, slot++)) return rc;
+    names.push_back(name);
+  }
+  if (log) std::fprintf(log, "scale: %zu machines added\n", names.size());
+  if (LONG rc = EnsureHost()) return rc;
+  kv::CHandle wake(::OpenEventA(EVENT_MODIFY_STATE, FALSE, HostWakeEventName().c_str()));
+  if (wake) ::SetEvent(wake.Get());
+  kvcore::CBus bus;
+  if (bus.Open() && bus.Header()->localPid != 0) {
+    if (!WaitForTable(names, 50000)) return ERROR_TIMEOUT;
+    if (log) std::fprintf(log, "scale: every machine is in the local discovery table\n");
+  }
+  return ERROR_SUCCESS;
+}
+
+namespace {
+
+std::string RoleText(const std::string& machine) {
+  RoleRecord r;
+  LONG rc = ReadRecord(machine, r);
+  if (rc == ERROR_FILE_NOT_FOUND) return "none";
+  if (rc != ERROR_SUCCESS) return "damaged";
+  std::string primary = FieldText(r.primaryName, 24);
+  return primary == machine ? "primary" : "distributed of " + primary;
+}
+
+std::string ServiceText(const std::string& machine, const char* service) {
+  SERVICE_STATUS s = {};
+  LONG rc = ControlLabService(machine, service, ServiceQuery, s);
+  if (rc == ERROR_SERVICE_DOES_NOT_EXIST) return "not installed";
+  if (rc != ERROR_SUCCESS) return "unknown (" + std::to_string(rc) + ")";
+  switch (s.dwCurrentState) {
+    case SERVICE_RUNNING:
+      return "running";
+    case SERVICE_STOPPED:
+      return "stopped";
+    case SERVICE_START_PENDING:
+      return "start pending";
+    case SERVICE_STOP_PENDING:
+      return "stop pending";
+    default:
+      return "state " + std::to_string(s.dwCurrentState);
+  }
+}
+
+std::string Join(const std::vector<std::string>& items) {
+  std::string text;
+  for (const std::string& s : items) text += (text.empty() ? "" : ",") + s;
+  return text.empty() ? "-" : text;
+}
+
+}  // namespace
+
+void Show(FILE* out) {
+  std::vector<std::string> machines = MachineNames();
+  std::fprintf(out, "lab %s: %zu machines\n\n", LabRoot().c_str(), machines.size());
+  std::fprintf(out, "local discovery table (HKLM\\%s):\n", DiscoveryTableRoot().c_str());
+  std::fprintf(out, "  %-15s %-15s %4s %-15s %-20s %s\n", "SERVER", "DOMAIN", "TYPE", "IPV4", "LAST RESPOND (UTC)",
+               "RECORD");
+  kv::CRegKey table;
+  if (OpenKey(HKEY_LOCAL_MACHINE, DiscoveryTableRoot(), KEY_READ, table) == ERROR_SUCCESS) {
+    std::vector<std::string> servers = SubKeyNames(table.Get());
+    std::sort(servers.begin(), servers.end());
+    for (const std::string& s : servers) {
+      kv::CRegKey server;
+      if (OpenKey(table.Get(), s, KEY_READ, server) != ERROR_SUCCESS) continue;
+      std::vector<uint8_t> raw = ReadBinary(server.Get(), "Entry");
+      DiscoveryEntry e = {};
+      if (raw.size() == sizeof(e)) std::memcpy(&e, raw.data(), sizeof(e));
+      char when[32] = "-";
+      time_t t = e.lastRespondTime;
+      if (t && std::gmtime(&t)) std::strftime(when, sizeof(when), "%Y-%m-%d %H:%M:%S", std::gmtime(&t));
+      char ip[20];
+      std::snprintf(ip, sizeof(ip), "%u.%u.%u.%u", e.ipv4[0], e.ipv4[1], e.ipv4[2], e.ipv4[3]);
+      std::string record = "none";
+      kv::CRegKey product;
+      if (OpenKey(server.Get(), kvcore::SanKeyName(), KEY_READ, product) == ERROR_SUCCESS) {
+        std::vector<uint8_t> r = ReadBinary(product.Get(), "Slot_1");
+        record = r.size() == sizeof(RoleRecord) ? "names " + FieldText(r.data(), 24)
+                                                : "damaged (" + std::to_string(r.size()) + " bytes)";
+      }
+      std::fprintf(out, "  %-15s %-15s %4lu %-15s %-20s %s\n", s.c_str(), FieldText(e.domainName, 16).c_str(),
+                   static_cast<unsigned long>(e.serverType), ip, when, record.c_str());
+    }
+  }
+  std::fprintf(out, "\nmachines:\n");
+  std::fprintf(out, "  %-15s %-7s %-5s %-20s %-26s %-20s %s\n", "NAME", "STATE", "TRUST", "ACCOUNTS", "ROLE RECORD",
+               "MEMBER LIST", "DISCOVERY SERVICE");
+  for (const std::string& m : machines) {
+    Reachability r = Reach(m);
+    std::string name = m + (r.local ? "*" : "");
+    std::fprintf(out, "  %-15s %-7s %-5s %-20s %-26s %-20s %s\n", name.c_str(), r.online ? "online" : "offline",
+                 r.trust ? "yes" : "no", Join(AccountUsers(m)).c_str(), RoleText(m).c_str(),
+                 Join(ListMembers(m)).c_str(), ServiceText(m, kDiscovery).c_str());
+  }
+  std::fprintf(out, "  (* the local machine)\n\nlocal services: kvdiscoverysvc %s, KVTapeEngine %s\n",
+               ServiceText(LocalComputerName(), kDiscovery).c_str(),
+               ServiceText(LocalComputerName(), "KVTapeEngine").c_str());
+}
+
+int Audit(FILE* out) {
+  int problems = 0;
+  std::vector<std::string> machines = MachineNames();
+  for (const std::string& m : machines) {
+    RoleRecord r;
+    LONG rc = ReadRecord(m, r);
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
+      std::fprintf(out, "%s: role record is damaged (status %ld)\n", m.c_str(), static_cast<long>(rc));
+      ++problems;
+      continue;
+    }
+    std::string primary = rc == ERROR_SUCCESS ? FieldText(r.primaryName, 24) : std::string();
+    if (!primary.empty() && primary != m) {
+      if (FindMachine(primary).empty()) {
+        std::fprintf(out, "%s: record names %s, which is not a machine of the lab\n", m.c_str(), primary.c_str());
+        ++problems;
+        continue;
+      }
+      std::vector<std::string> members = ListMembers(primary);
+      if (std::find(members.begin(), members.end(), m) == members.end()) {
+        std::fprintf(out, "%s: record names %s but %s's list does not hold %s\n", m.c_str(), primary.c_str(),
+                     primary.c_str(), m.c_str());
+        ++problems;
+      }
+      RoleRecord pr;
+      if (ReadRecord(primary, pr) != ERROR_SUCCESS || FieldText(pr.primaryName, 24) != primary) {
+        std::fprintf(out, "%s: record names %s, which is not a primary\n", m.c_str(), primary.c_str());
+        ++problems;
+      }
+    }
+    for (const std::string& member : ListMembers(m)) {
+      RoleRecord mr;
+      std::string names = ReadRecord(member, mr) == ERROR_SUCCESS ? FieldText(mr.primaryName, 24) : std::string();
+      if (names != m) {
+        std::fprintf(out, "%s: list holds %s but %s's record names %s\n", m.c_str(), member.c_str(), member.c_str(),
+                     names.empty() ? "no primary" : names.c_str());
+        ++problems;
+      }
+    }
+    if (primary != m && !ListMembers(m).empty()) {
+      std::fprintf(out, "%s: has a member list but is not a primary\n", m.c_str());
+      ++problems;
+    }
+  }
+  std::fprintf(out, problems ? "audit: %d disagreement(s)\n" : "audit: no disagreements\n", problems);
+  return problems;
+}
+
+}  // namespace kvlab

@@ -1,0 +1,79 @@
+// Building and changing the lab (the simulated SAN): what `kvlab` does, as a
+// library for the tool, the tests and the benchmark. These calls act as the
+// lab's administrator: they write machines' registries directly, without the
+// sessions that the seam asks of the programs.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "LabStore.h"
+#include "ProductTypes.h"
+
+namespace kvlab {
+
+struct Account {
+  std::string user, password;
+};
+
+struct MachineSpec {
+  std::string name;
+  std::string domain = "KESTRAVA";
+  DWORD type = 24;
+  std::string ipv4 = "10.10.0.1";
+  bool online = true;
+  bool trust = false;
+  bool san = true;               // reports product 65
+  bool discoveryRunning = true;  // its kvdiscoverysvc runs
+  std::vector<Account> accounts;
+};
+
+// A machine name the lab accepts: 1 to 15 letters, digits, '-' or '_'.
+bool ValidMachineName(const std::string& name);
+
+LONG CreateLab(DWORD transitionMs = 1500);
+// Stops the host, removes the lab, the product's registry data and the tool
+// settings of this lab's roots. The local service is left alone.
+LONG DestroyLab();
+LONG AddMachine(const MachineSpec& spec, DWORD slot = 0xFFFFFFFF);
+LONG RemoveMachine(const std::string& name);
+std::vector<std::string> MachineNames();  // the lab's spelling, sorted
+LONG SetAccount(const std::string& machine, const std::string& user, const std::string& password);
+LONG RemoveAccount(const std::string& machine, const std::string& user);
+std::vector<std::string> AccountUsers(const std::string& machine);
+LONG SetTrust(const std::string& machine, bool trust);
+LONG SetOnline(const std::string& machine, bool online);
+
+// The machine's HKLM as its administrator sees it (the real one for the local machine).
+LONG OpenMachineRoot(const std::string& machine, kv::CRegKey& root);
+// Writes the machine's own role record naming primary (or removes it when
+// primary is empty) and, for a distributed server, adds it to the primary's
+// list. The credentials are scrambled into the record.
+LONG SetRole(const std::string& machine, const std::string& primary, const std::string& user,
+             const std::string& password);
+LONG ReadRecord(const std::string& machine, RoleRecord& record);
+std::vector<std::string> ListMembers(const std::string& primary);
+void Scramble(uint8_t* field, size_t length);
+
+enum ServiceOp { ServiceQuery, ServiceStart, ServiceStop };
+// Any machine's service; the local machine's are real services.
+LONG ControlLabService(const std::string& machine, const std::string& service, ServiceOp op, SERVICE_STATUS& status);
+// The real local kvdiscoverysvc, pointed at this lab's roots.
+LONG InstallLocalService();
+LONG RemoveLocalService();
+LONG StopLocalService(DWORD timeoutMs = 10000);
+LONG StartLocalService();
+
+// Waits until the local discovery table has an entry for every name.
+bool WaitForTable(const std::vector<std::string>& names, DWORD timeoutMs);
+
+LONG BuildDefaultLab(FILE* log);
+LONG Scale(unsigned count, FILE* log);
+void Show(FILE* out);
+// Prints every disagreement between role records and member lists; returns their number.
+int Audit(FILE* out);
+
+}  // namespace kvlab

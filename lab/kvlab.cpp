@@ -1,0 +1,284 @@
+// kvlab: builds and drives the lab (the simulated SAN) of this Wine prefix.
+// Exit codes: 0 done, 1 the operation failed, 2 bad command line.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "LabAdmin.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: kvlab COMMAND [ARGS]\n"
+    "  init                                build the default lab and start its services\n"
+    "  destroy                             stop the host and remove the lab\n"
+    "  show                                local discovery table, machines, records, lists, services\n"
+    "  audit                               disagreements between role records and member lists\n"
+    "  add NAME [--domain D] [--type N] [--ip A.B.C.D] [--no-san] [--offline] [--trust]\n"
+    "           [--stopped] [--account USER PASSWORD]\n"
+    "  remove NAME\n"
+    "  accounts NAME [add USER PASSWORD | remove USER]\n"
+    "  trust NAME on|off\n"
+    "  offline NAME | online NAME\n"
+    "  set-role NAME PRIMARY|none [--user USER --password PASSWORD]\n"
+    "  service start|stop|status MACHINE [discovery|tape]\n"
+    "  busy [SECONDS]                      hold \"KestravaIsRunning\" until Enter (or for SECONDS)\n"
+    "  scale N                             add N running servers SAN00001..\n";
+
+int Usage(const char* problem) {
+  if (problem) std::fprintf(stderr, "kvlab: %s\n", problem);
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
+int Failed(const char* what, LONG rc) {
+  char text[256] = "";
+  ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(rc), 0, text,
+                   sizeof(text), nullptr);
+  for (char* p = text; *p; ++p)
+    if (*p == '\r' || *p == '\n') *p = ' ';
+  std::fprintf(stderr, "kvlab: %s failed: status %ld %s\n", what, static_cast<long>(rc), text);
+  return 1;
+}
+
+bool ParseUnsigned(const char* text, unsigned long max, unsigned long& out) {
+  if (!text || !*text) return false;
+  char* end = nullptr;
+  out = std::strtoul(text, &end, 10);
+  return *end == '\0' && text[0] != '-' && out <= max;
+}
+
+bool ValidIPv4(const char* text) {
+  unsigned a, b, c, d;
+  char extra;
+  return std::sscanf(text, "%u.%u.%u.%u%c", &a, &b, &c, &d, &extra) == 4 && a < 256 && b < 256 && c < 256 && d < 256;
+}
+
+std::string Known(const char* name) {
+  std::string canonical = kvlab::FindMachine(name ? name : "");
+  if (canonical.empty()) std::fprintf(stderr, "kvlab: no machine %s in the lab\n", name ? name : "");
+  return canonical;
+}
+
+const char* StateName(DWORD state) {
+  switch (state) {
+    case SERVICE_STOPPED:
+      return "stopped";
+    case SERVICE_START_PENDING:
+      return "start pending";
+    case SERVICE_STOP_PENDING:
+      return "stop pending";
+    case SERVICE_RUNNING:
+      return "running";
+    default:
+      return "other";
+  }
+}
+
+int Add(int argc, char** argv) {
+  if (argc < 3) return Usage("add needs a NAME");
+  kvlab::MachineSpec m;
+  m.name = argv[2];
+  if (!kvlab::ValidMachineName(m.name)) return Usage("a machine name has 1 to 15 letters, digits, '-' or '_'");
+  m.ipv4 = "10.30.0.1";
+  for (int i = 3; i < argc; ++i) {
+    std::string o = argv[i];
+    unsigned long n = 0;
+    if (o == "--domain" && i + 1 < argc && std::strlen(argv[i + 1]) < 16)
+      m.domain = argv[++i];
+    else if (o == "--type" && i + 1 < argc && ParseUnsigned(argv[i + 1], 0xFFFFFFFF, n))
+      m.type = n, ++i;
+    else if (o == "--ip" && i + 1 < argc && ValidIPv4(argv[i + 1]))
+      m.ipv4 = argv[++i];
+    else if (o == "--no-san")
+      m.san = false;
+    else if (o == "--offline")
+      m.online = false;
+    else if (o == "--trust")
+      m.trust = true;
+    else if (o == "--stopped")
+      m.discoveryRunning = false;
+    else if (o == "--account" && i + 2 < argc && std::strlen(argv[i + 1]) <= 23 && std::strlen(argv[i + 2]) <= 23)
+      m.accounts.push_back({argv[i + 1], argv[i + 2]}), i += 2;
+    else
+      return Usage(("bad option or value: " + o).c_str());
+  }
+  if (!kvlab::LabExists()) return Failed("add (no lab: run kvlab init)", ERROR_FILE_NOT_FOUND);
+  if (LONG rc = kvlab::AddMachine(m)) return Failed("add", rc);
+  if (m.discoveryRunning)
+    if (LONG rc = kvlab::EnsureHost()) return Failed("starting the lab host", rc);
+  std::printf("added %s\n", m.name.c_str());
+  return 0;
+}
+
+int Accounts(int argc, char** argv) {
+  if (argc < 3) return Usage("accounts needs a NAME");
+  std::string m = Known(argv[2]);
+  if (m.empty()) return 1;
+  if (argc == 3) {
+    for (const std::string& u : kvlab::AccountUsers(m)) std::printf("%s\n", u.c_str());
+    return 0;
+  }
+  std::string op = argv[3];
+  if (op == "add" && argc == 6) {
+    if (std::strlen(argv[4]) > 23 || std::strlen(argv[5]) > 23) return Usage("user names and passwords: 23 characters");
+    if (LONG rc = kvlab::SetAccount(m, argv[4], argv[5])) return Failed("accounts add", rc);
+    std::printf("%s: account %s set\n", m.c_str(), argv[4]);
+    return 0;
+  }
+  if (op == "remove" && argc == 5) {
+    if (LONG rc = kvlab::RemoveAccount(m, argv[4])) return Failed("accounts remove", rc);
+    std::printf("%s: account %s removed\n", m.c_str(), argv[4]);
+    return 0;
+  }
+  return Usage("accounts NAME [add USER PASSWORD | remove USER]");
+}
+
+int SetRole(int argc, char** argv) {
+  if (argc < 4) return Usage("set-role needs NAME and PRIMARY (or none)");
+  std::string m = Known(argv[2]);
+  if (m.empty()) return 1;
+  std::string primary = argv[3];
+  std::string user = "Administrator", password;
+  bool passwordGiven = false;
+  for (int i = 4; i < argc; ++i) {
+    std::string o = argv[i];
+    if (o == "--user" && i + 1 < argc)
+      user = argv[++i];
+    else if (o == "--password" && i + 1 < argc)
+      password = argv[++i], passwordGiven = true;
+    else
+      return Usage(("bad option: " + o).c_str());
+  }
+  if (user.size() > 23 || password.size() > 23) return Usage("user names and passwords: 23 characters");
+  if (primary == "none")
+    primary.clear();
+  else if ((primary = Known(argv[3])).empty())
+    return 1;
+  if (!passwordGiven && !primary.empty()) {
+    // Without a password the record carries nothing that opens a session.
+    std::fprintf(stderr, "kvlab: note: no --password given; the record holds an empty password\n");
+  }
+  if (LONG rc = kvlab::SetRole(m, primary, user, password)) return Failed("set-role", rc);
+  std::printf(primary.empty() ? "%s: no role\n" : "%s: record names %s\n", m.c_str(), primary.c_str());
+  return 0;
+}
+
+int Service(int argc, char** argv) {
+  if (argc < 4) return Usage("service start|stop|status MACHINE [discovery|tape]");
+  std::string op = argv[2];
+  kvlab::ServiceOp sop = op == "start"    ? kvlab::ServiceStart
+                         : op == "stop"   ? kvlab::ServiceStop
+                         : op == "status" ? kvlab::ServiceQuery
+                                          : static_cast<kvlab::ServiceOp>(-1);
+  if (sop == static_cast<kvlab::ServiceOp>(-1)) return Usage("service start|stop|status");
+  std::string which = argc > 4 ? argv[4] : "discovery";
+  if (which != "discovery" && which != "tape") return Usage("the service is discovery or tape");
+  std::string machine = argv[3];
+  if (!kvlab::IsLocalName(machine) && (machine = Known(argv[3])).empty()) return 1;
+  if (which == "tape" && !kvlab::IsLocalName(machine))
+    return Usage("the tape engine is a service of the local machine");
+  const char* name = which == "tape" ? "KVTapeEngine" : "kvdiscoverysvc";
+  SERVICE_STATUS s = {};
+  if (LONG rc = kvlab::ControlLabService(machine, name, sop, s)) return Failed(("service " + op).c_str(), rc);
+  std::printf("%s %s: %s", machine.c_str(), name, StateName(s.dwCurrentState));
+  if (s.dwCurrentState == SERVICE_START_PENDING || s.dwCurrentState == SERVICE_STOP_PENDING)
+    std::printf(" (checkpoint %lu, wait hint %lu ms)", static_cast<unsigned long>(s.dwCheckPoint),
+                static_cast<unsigned long>(s.dwWaitHint));
+  std::printf("\n");
+  return 0;
+}
+
+int Busy(int argc, char** argv) {
+  unsigned long seconds = 0;
+  if (argc > 3 || (argc == 3 && !ParseUnsigned(argv[2], 86400, seconds))) return Usage("busy [SECONDS]");
+  kv::CHandle mutex(::CreateMutexA(nullptr, TRUE, "KestravaIsRunning"));
+  if (!mutex) return Failed("busy", static_cast<LONG>(::GetLastError()));
+  if (::GetLastError() == ERROR_ALREADY_EXISTS)
+    std::printf("KestravaIsRunning already held elsewhere; holding it too\n");
+  if (argc == 3) {
+    std::printf("holding KestravaIsRunning for %lu s\n", seconds);
+    std::fflush(stdout);
+    ::Sleep(static_cast<DWORD>(seconds * 1000));
+  } else {
+    std::printf("holding KestravaIsRunning; press Enter to end\n");
+    std::fflush(stdout);
+    std::getchar();
+  }
+  return 0;
+}
+
+int Run(int argc, char** argv) {
+  if (argc < 2) return Usage(nullptr);
+  std::string cmd = argv[1];
+  auto needsLab = [] {
+    if (kvlab::LabExists()) return true;
+    std::fprintf(stderr, "kvlab: no lab in %s: run kvlab init\n", kvlab::LabRoot().c_str());
+    return false;
+  };
+  if (cmd == "init") {
+    if (argc != 2) return Usage("init takes no arguments");
+    if (LONG rc = kvlab::BuildDefaultLab(stdout)) return Failed("init", rc);
+    return 0;
+  }
+  if (cmd == "destroy") {
+    kvlab::StopLocalService();
+    if (LONG rc = kvlab::DestroyLab()) return Failed("destroy", rc);
+    std::printf("lab removed\n");
+    return 0;
+  }
+  if (cmd == "busy") return Busy(argc, argv);
+  if (!needsLab()) return 1;
+  if (cmd == "show" && argc == 2) return kvlab::Show(stdout), 0;
+  if (cmd == "audit" && argc == 2) return kvlab::Audit(stdout) ? 1 : 0;
+  if (cmd == "add") return Add(argc, argv);
+  if (cmd == "remove" && argc == 3) {
+    std::string m = Known(argv[2]);
+    if (m.empty()) return 1;
+    if (kvlab::IsLocalName(m)) return Usage("the local machine cannot be removed");
+    if (LONG rc = kvlab::RemoveMachine(m)) return Failed("remove", rc);
+    std::printf("removed %s\n", m.c_str());
+    return 0;
+  }
+  if (cmd == "accounts") return Accounts(argc, argv);
+  if (cmd == "trust" && argc == 4 && (!std::strcmp(argv[3], "on") || !std::strcmp(argv[3], "off"))) {
+    std::string m = Known(argv[2]);
+    if (m.empty()) return 1;
+    if (LONG rc = kvlab::SetTrust(m, !std::strcmp(argv[3], "on"))) return Failed("trust", rc);
+    std::printf("%s: trust %s\n", m.c_str(), argv[3]);
+    return 0;
+  }
+  if ((cmd == "offline" || cmd == "online") && argc == 3) {
+    std::string m = Known(argv[2]);
+    if (m.empty()) return 1;
+    if (LONG rc = kvlab::SetOnline(m, cmd == "online")) return Failed(cmd.c_str(), rc);
+    std::printf("%s: %s\n", m.c_str(), cmd.c_str());
+    return 0;
+  }
+  if (cmd == "set-role") return SetRole(argc, argv);
+  if (cmd == "service") return Service(argc, argv);
+  if (cmd == "scale" && argc == 3) {
+    unsigned long n = 0;
+    if (!ParseUnsigned(argv[2], 8000, n) || n == 0) return Usage("scale N: 1 to 8000");
+    DWORD start = ::GetTickCount();
+    if (LONG rc = kvlab::Scale(static_cast<unsigned>(n), stdout)) return Failed("scale", rc);
+    std::printf("scale: %lu servers in %.1f s\n", n, (::GetTickCount() - start) / 1000.0);
+    return 0;
+  }
+  return Usage(("unknown command or wrong arguments: " + cmd).c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kvlab: %s\n", e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,88 @@
+// Bellcast: what the discovery broadcasts report, as the local Discovery
+// Service has received them: each server's products and the peer table.
+#include "Bellcast.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "DiscoveryNode.h"
+#include "HandleTable.h"
+#include "LabStore.h"
+
+namespace {
+
+struct ProductList {
+  std::vector<ProductEntry> entries;
+};
+
+kvcore::CHandleTable<ProductList> g_lists;
+
+bool ValidServer(const char* server) {
+  if (!server || !server[0]) return false;
+  size_t n = strnlen(server, 64);
+  return n < 64 && std::string(server, n).find('\\') == std::string::npos;
+}
+
+}  // namespace
+
+extern "C" {
+
+int WINAPI OpenProductList(const char* server, HANDLE* handle, DWORD* reserved) {
+  if (!handle) return ERROR_INVALID_PARAMETER;
+  *handle = nullptr;
+  if (!ValidServer(server)) return ERROR_INVALID_PARAMETER;
+  kv::CRegKey key;
+  LONG rc = kvlab::OpenKey(HKEY_LOCAL_MACHINE, kvlab::DiscoveryTableRoot() + "\\" + server, KEY_READ, key);
+  if (rc != ERROR_SUCCESS) return rc;
+  DWORD type = 0, size = 0;
+  rc = ::RegQueryValueExA(key.Get(), "Products", nullptr, &type, nullptr, &size);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (type != REG_BINARY) return ERROR_INVALID_DATA;
+  std::vector<uint8_t> data(size);
+  if (size && (rc = ::RegQueryValueExA(key.Get(), "Products", nullptr, &type, data.data(), &size)) != ERROR_SUCCESS)
+    return rc;
+  auto list = std::make_unique<ProductList>();
+  // Whole entries only: a damaged tail is never read past.
+  for (size_t off = 0; off + sizeof(ProductEntry) <= size; off += sizeof(ProductEntry)) {
+    ProductEntry e;
+    std::memcpy(&e, data.data() + off, sizeof(e));
+    list->entries.push_back(e);
+  }
+  if (reserved) *reserved = static_cast<DWORD>(list->entries.size());
+  *handle = g_lists.Add(std::move(list));
+  return ERROR_SUCCESS;
+}
+
+int WINAPI NextProductEntry(HANDLE handle, DWORD index, ProductEntry* entry) {
+  ProductList* list = g_lists.Find(handle);
+  if (!list) return ERROR_INVALID_HANDLE;
+  if (!entry) return ERROR_INVALID_PARAMETER;
+  if (index >= list->entries.size()) return ERROR_NO_MORE_ITEMS;
+  *entry = list->entries[index];
+  return ERROR_SUCCESS;
+}
+
+int WINAPI CloseProductList(HANDLE handle) { return g_lists.Remove(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE; }
+
+// Copies the peers into table (24-byte entries, as many as fit) and returns
+// the index of the last entry filled. Without peers, entry 0 is cleared and 0
+// is returned. Negative: no peer table (the local service never ran) or bad
+// arguments.
+int WINAPI GetPeerTable(int, void* table, DWORD size) {
+  if (!table || size < kPeerEntrySize) return -1;
+  kv::CRegKey key;
+  if (kvlab::OpenKey(HKEY_LOCAL_MACHINE, kvcore::PeerTablePath(), KEY_READ, key) != ERROR_SUCCESS) return -2;
+  std::vector<uint8_t> peers = kvlab::ReadBinary(key.Get(), "PeerTable");
+  size_t count = peers.size() / kPeerEntrySize;
+  size_t fit = size / kPeerEntrySize;
+  if (count > fit) count = fit;
+  if (count == 0) {
+    std::memset(table, 0, kPeerEntrySize);
+    return 0;
+  }
+  std::memcpy(table, peers.data(), count * kPeerEntrySize);
+  return static_cast<int>(count - 1);
+}
+
+}  // extern "C"

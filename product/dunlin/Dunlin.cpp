@@ -1,0 +1,153 @@
+// Dunlin: the local discovery table (read here) and the role records, which
+// live on each server's own machine and are read and written there through
+// the remote-machine seam, so they need a session to that machine or its
+// trust. The local table changes only through the Discovery Service, which
+// passes a written record on at its next broadcast.
+#include "Dunlin.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Catalogue.h"
+#include "DiscoveryNode.h"
+#include "HandleTable.h"
+#include "LabStore.h"
+#include "Remote.h"
+
+namespace {
+
+struct ServerEnum {
+  std::vector<std::string> names;
+};
+
+kvcore::CHandleTable<ServerEnum> g_enums;
+volatile LONG g_attached = 0;
+
+bool ValidServer(const char* server) {
+  if (!server || !server[0]) return false;
+  size_t n = strnlen(server, 64);
+  return n < 64 && std::string(server, n).find_first_of("\\/") == std::string::npos;
+}
+
+bool HasNul(const char* field, size_t width) { return memchr(field, 0, width) != nullptr; }
+
+// The server's own HKLM, through the seam.
+LONG ConnectServer(const char* server, kv::CRegKey& root) {
+  return kvr::RegConnectRegistryA(server, HKEY_LOCAL_MACHINE, root.Put());
+}
+
+}  // namespace
+
+extern "C" {
+
+int WINAPI DiscoveryAttach(int) {
+  kv::CRegKey table;
+  LONG rc = kvlab::CreateKey(HKEY_LOCAL_MACHINE, kvlab::DiscoveryTableRoot(), table);
+  if (rc != ERROR_SUCCESS) return rc;
+  ::InterlockedIncrement(&g_attached);
+  return ERROR_SUCCESS;
+}
+
+int WINAPI DiscoveryDetach(void) {
+  if (g_attached > 0) ::InterlockedDecrement(&g_attached);
+  return ERROR_SUCCESS;
+}
+
+int WINAPI OpenServerEnum(HANDLE* handle, DWORD* reserved) {
+  if (!handle) return ERROR_INVALID_PARAMETER;
+  *handle = nullptr;
+  kv::CRegKey table;
+  LONG rc = kvlab::OpenKey(HKEY_LOCAL_MACHINE, kvlab::DiscoveryTableRoot(), KEY_READ, table);
+  if (rc != ERROR_SUCCESS) return rc;
+  auto e = std::make_unique<ServerEnum>();
+  e->names = kvlab::SubKeyNames(table.Get());
+  if (reserved) *reserved = static_cast<DWORD>(e->names.size());
+  *handle = g_enums.Add(std::move(e));
+  return ERROR_SUCCESS;
+}
+
+// 0 with the entry; 259 past the last server; ERROR_INVALID_DATA for an
+// entry that is damaged (wrong size or type, a name or domain without NUL);
+// the registry's error for a server that went away since the enumeration began.
+int WINAPI NextServerEntry(HANDLE handle, DWORD index, DiscoveryEntry* entry) {
+  ServerEnum* e = g_enums.Find(handle);
+  if (!e) return ERROR_INVALID_HANDLE;
+  if (!entry) return ERROR_INVALID_PARAMETER;
+  if (index >= e->names.size()) return ERROR_NO_MORE_ITEMS;
+  kv::CRegKey server;
+  LONG rc = kvlab::OpenKey(HKEY_LOCAL_MACHINE, kvlab::DiscoveryTableRoot() + "\\" + e->names[index], KEY_READ, server);
+  if (rc != ERROR_SUCCESS) return rc;
+  DiscoveryEntry data;
+  DWORD type = 0, size = sizeof(data);
+  rc = ::RegQueryValueExA(server.Get(), "Entry", nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+  if (rc == ERROR_MORE_DATA) return ERROR_INVALID_DATA;
+  if (rc != ERROR_SUCCESS) return rc;
+  if (type != REG_BINARY || size != sizeof(data) || !HasNul(data.serverName, sizeof(data.serverName)) ||
+      !HasNul(data.domainName, sizeof(data.domainName)))
+    return ERROR_INVALID_DATA;
+  *entry = data;
+  return ERROR_SUCCESS;
+}
+
+int WINAPI CloseServerEnum(HANDLE handle) { return g_enums.Remove(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE; }
+
+// Asks the local Discovery Service for a pass now and waits for it (bounded).
+// ERROR_SERVICE_NOT_ACTIVE when no local node runs.
+int WINAPI RefreshDiscoveryTable(int, int) {
+  kvcore::CBus bus;
+  if (!bus.Open()) return static_cast<int>(::GetLastError());
+  kvcore::BusHeader* h = bus.Header();
+  uint64_t now = kvlab::NowMs();
+  if (h->localPid == 0 || static_cast<uint64_t>(h->heartbeat) + 10000 < now) return ERROR_SERVICE_NOT_ACTIVE;
+  kv::CHandle event(::OpenEventA(EVENT_MODIFY_STATE, FALSE, kvcore::RefreshEventName().c_str()));
+  if (!event) return ERROR_SERVICE_NOT_ACTIVE;
+  LONG before = h->passes;
+  ::SetEvent(event.Get());
+  for (int waited = 0; waited < 3000; waited += 5) {
+    if (h->passes - before >= 1) return ERROR_SUCCESS;
+    ::Sleep(5);
+  }
+  return ERROR_TIMEOUT;
+}
+
+int WINAPI WriteRoleRecord(const char* server, int productCode, const void* record, DWORD* size) {
+  const kvcore::ProductInfo* product = kvcore::FindProduct(productCode);
+  if (!ValidServer(server) || !product || !product->slots || !size) return ERROR_INVALID_PARAMETER;
+  bool remove = record == nullptr;
+  if (remove ? *size != 0 : *size != sizeof(RoleRecord)) return ERROR_INVALID_PARAMETER;
+  kv::CRegKey root;
+  LONG rc = ConnectServer(server, root);
+  if (rc != ERROR_SUCCESS) return rc;
+  const std::string path = kvcore::OwnRecordPath(productCode);
+  if (remove) {
+    kv::CRegKey key;
+    rc = kvlab::OpenKey(root.Get(), path, KEY_ALL_ACCESS, key);
+    if (rc == ERROR_SUCCESS) rc = ::RegDeleteValueA(key.Get(), "Slot_1");
+  } else {
+    kv::CRegKey key;
+    rc = kvlab::CreateKey(root.Get(), path, key);
+    if (rc == ERROR_SUCCESS) rc = kvlab::WriteBinary(key.Get(), "Slot_1", record, sizeof(RoleRecord));
+  }
+  if (rc == ERROR_SUCCESS) kvcore::NotifyRecordChanged(server);
+  return rc;
+}
+
+// 0 when the buffer holds the server's 76-byte record; ERROR_MORE_DATA for a
+// longer value, ERROR_INVALID_DATA for a shorter one; *size gets the byte
+// count the registry reports.
+int WINAPI ReadRoleRecord(const char* server, int productCode, void* buffer, DWORD* size) {
+  const kvcore::ProductInfo* product = kvcore::FindProduct(productCode);
+  if (!ValidServer(server) || !product || !product->slots || !buffer || !size) return ERROR_INVALID_PARAMETER;
+  kv::CRegKey root;
+  LONG rc = ConnectServer(server, root);
+  if (rc != ERROR_SUCCESS) return rc;
+  kv::CRegKey key;
+  rc = kvlab::OpenKey(root.Get(), kvcore::OwnRecordPath(productCode), KEY_READ, key);
+  if (rc != ERROR_SUCCESS) return rc;
+  rc = ::RegQueryValueExA(key.Get(), "Slot_1", nullptr, nullptr, static_cast<BYTE*>(buffer), size);
+  if (rc == ERROR_SUCCESS && *size != sizeof(RoleRecord)) return ERROR_INVALID_DATA;
+  return rc;
+}
+
+}  // extern "C"

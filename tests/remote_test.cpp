@@ -1,0 +1,177 @@
+// The remote-machine seam against the lab: every status a caller relies on,
+// for connections, the remote registry and the service manager.
+#include <gtest/gtest.h>
+
+#include "LabStore.h"
+#include "Remote.h"
+#include "TestLab.h"
+
+namespace {
+
+// A connection request for \\name\ipc$ that owns its name.
+struct Ipc : NETRESOURCEA {
+  explicit Ipc(const char* name) : NETRESOURCEA(), remote(std::string("\\\\") + name + "\\ipc$") {
+    dwScope = RESOURCE_GLOBALNET;
+    dwUsage = RESOURCEUSAGE_CONNECTABLE;
+    lpRemoteName = remote.data();
+  }
+  Ipc(const Ipc&) = delete;
+  std::string remote;
+};
+
+std::string IpcName(const char* name) { return std::string("\\\\") + name + "\\ipc$"; }
+
+class RemoteSeam : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(0, lab.Add("ALPHA", "alpha-pw"));
+    ASSERT_EQ(0, lab.Add("BETA", "beta-pw", /*trust=*/true));
+    ASSERT_EQ(0, lab.Add("GAMMA", "gamma-pw"));
+    ASSERT_EQ(0, kvlab::SetOnline("GAMMA", false));
+  }
+  kvlab::CScopedLab lab{"remote", 400};
+};
+
+TEST_F(RemoteSeam, ConnectionsCheckReachCredentialsAndConflicts) {
+  Ipc r("ALPHA");
+  EXPECT_EQ(ERROR_LOGON_FAILURE, kvr::WNetAddConnection2A(&r, "wrong", "Administrator", 0));
+  EXPECT_EQ(ERROR_LOGON_FAILURE, kvr::WNetAddConnection2A(&r, "alpha-pw", "nobody", 0));
+  Ipc unknown("NOSUCHBOX");
+  EXPECT_EQ(ERROR_BAD_NETPATH, kvr::WNetAddConnection2A(&unknown, "x", "Administrator", 0));
+  Ipc offline("GAMMA");
+  EXPECT_EQ(ERROR_BAD_NETPATH, kvr::WNetAddConnection2A(&offline, "gamma-pw", "Administrator", 0));
+  Ipc share("ALPHA");
+  share.remote = "\\\\ALPHA\\c$";
+  share.lpRemoteName = share.remote.data();
+  EXPECT_EQ(ERROR_BAD_NET_NAME, kvr::WNetAddConnection2A(&share, "alpha-pw", "Administrator", 0));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, kvr::WNetAddConnection2A(nullptr, "alpha-pw", "Administrator", 0));
+
+  // Machine names are case-insensitive; a second session under other
+  // credentials conflicts, under the same ones it is counted.
+  Ipc lower("alpha");
+  ASSERT_EQ(0u, kvr::WNetAddConnection2A(&lower, "alpha-pw", "Administrator", 0));
+  ASSERT_EQ(0, kvlab::SetAccount("ALPHA", "backup", "backup-pw"));
+  EXPECT_EQ(ERROR_SESSION_CREDENTIAL_CONFLICT, kvr::WNetAddConnection2A(&r, "backup-pw", "backup", 0));
+  EXPECT_EQ(0u, kvr::WNetAddConnection2A(&r, "alpha-pw", "administrator", 0));
+  EXPECT_EQ(0u, kvr::WNetCancelConnection2A(IpcName("ALPHA").c_str(), 0, TRUE));
+  EXPECT_EQ(0u, kvr::WNetCancelConnection2A(IpcName("ALPHA").c_str(), 0, TRUE));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_CONNECTED), kvr::WNetCancelConnection2A(IpcName("ALPHA").c_str(), 0, TRUE));
+  EXPECT_EQ(0u, kvr::WNetAddConnection2A(&r, "backup-pw", "backup", 0));
+  EXPECT_EQ(0u, kvr::WNetCancelConnection2A(IpcName("ALPHA").c_str(), 0, TRUE));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_CONNECTED),
+            kvr::WNetCancelConnection2A(IpcName("NOSUCHBOX").c_str(), 0, TRUE));
+}
+
+TEST_F(RemoteSeam, RegistryNeedsSessionOrTrust) {
+  HKEY key = nullptr;
+  EXPECT_EQ(ERROR_ACCESS_DENIED, kvr::RegConnectRegistryA("ALPHA", HKEY_LOCAL_MACHINE, &key));
+  EXPECT_EQ(ERROR_BAD_NETPATH, kvr::RegConnectRegistryA("NOSUCHBOX", HKEY_LOCAL_MACHINE, &key));
+  EXPECT_EQ(ERROR_BAD_NETPATH, kvr::RegConnectRegistryA("GAMMA", HKEY_LOCAL_MACHINE, &key));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, kvr::RegConnectRegistryA("ALPHA", HKEY_LOCAL_MACHINE, nullptr));
+
+  // Pass-through trust: no session needed.
+  kv::CRegKey beta;
+  ASSERT_EQ(0, kvr::RegConnectRegistryA("\\\\BETA", HKEY_LOCAL_MACHINE, beta.Put()));
+  kv::CRegKey written;
+  ASSERT_EQ(0, kvlab::CreateKey(beta.Get(), "SOFTWARE\\Probe", written));
+  ASSERT_EQ(0, kvlab::WriteDword(written.Get(), "Value", 7));
+  // It is BETA's own registry, not the local one.
+  EXPECT_FALSE(kvlab::KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Probe"));
+  EXPECT_TRUE(kvlab::KeyExists(HKEY_LOCAL_MACHINE, kvlab::MachineRegistryPath("BETA") + "\\SOFTWARE\\Probe"));
+
+  Ipc r("ALPHA");
+  ASSERT_EQ(0u, kvr::WNetAddConnection2A(&r, "alpha-pw", "Administrator", 0));
+  kv::CRegKey alpha;
+  EXPECT_EQ(0, kvr::RegConnectRegistryA("ALPHA", HKEY_LOCAL_MACHINE, alpha.Put()));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, ::RegOpenKeyExA(alpha.Get(), "SOFTWARE\\Probe", 0, KEY_READ, written.Put()));
+  EXPECT_EQ(0u, kvr::WNetCancelConnection2A(IpcName("ALPHA").c_str(), 0, TRUE));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, kvr::RegConnectRegistryA("ALPHA", HKEY_LOCAL_MACHINE, alpha.Put()));
+
+  // The local machine named in other letter case is served with the real HKLM.
+  std::string local = kvlab::LocalComputerName();
+  CharLowerA(local.data());
+  kv::CRegKey self;
+  ASSERT_EQ(0, kvr::RegConnectRegistryA(local.c_str(), HKEY_LOCAL_MACHINE, self.Put()));
+  EXPECT_EQ(0, ::RegOpenKeyExA(self.Get(), kvlab::LabRoot().c_str(), 0, KEY_READ, written.Put()));
+}
+
+TEST_F(RemoteSeam, ServiceManagerOfLabMachines) {
+  SetLastError(0);
+  EXPECT_EQ(nullptr, kvr::OpenSCManagerA("ALPHA", nullptr, SC_MANAGER_CONNECT));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  EXPECT_EQ(nullptr, kvr::OpenSCManagerA("NOSUCHBOX", nullptr, SC_MANAGER_CONNECT));
+  EXPECT_EQ(static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE), GetLastError());
+  EXPECT_EQ(nullptr, kvr::OpenSCManagerA("GAMMA", nullptr, SC_MANAGER_CONNECT));
+  EXPECT_EQ(static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE), GetLastError());
+
+  kvr::CServiceHandle scm(kvr::OpenSCManagerA("BETA", SERVICES_ACTIVE_DATABASEA, SC_MANAGER_CONNECT));
+  ASSERT_TRUE(scm);
+  EXPECT_EQ(nullptr, kvr::OpenServiceA(scm.Get(), "NoSuchService", SERVICE_QUERY_STATUS));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), GetLastError());
+  kvr::CServiceHandle query(kvr::OpenServiceA(scm.Get(), "kvdiscoverysvc", SERVICE_QUERY_STATUS));
+  kvr::CServiceHandle stop(kvr::OpenServiceA(scm.Get(), "kvdiscoverysvc", SERVICE_STOP));
+  kvr::CServiceHandle start(kvr::OpenServiceA(scm.Get(), "kvdiscoverysvc", SERVICE_START));
+  ASSERT_TRUE(query && stop && start);
+  SERVICE_STATUS s = {};
+  ASSERT_TRUE(kvr::QueryServiceStatus(query.Get(), &s));
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), s.dwCurrentState);
+  EXPECT_FALSE(kvr::QueryServiceStatus(stop.Get(), &s));  // no query right on that handle
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  EXPECT_FALSE(kvr::QueryServiceStatus(query.Get(), nullptr));
+  EXPECT_FALSE(kvr::StartServiceA(start.Get(), 0, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING), GetLastError());
+
+  // A stop passes through STOP_PENDING with checkpoints and wait hints.
+  ASSERT_TRUE(kvr::ControlService(stop.Get(), SERVICE_CONTROL_STOP, &s));
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), s.dwCurrentState);
+  EXPECT_EQ(1u, s.dwCheckPoint);
+  EXPECT_EQ(100u, s.dwWaitHint);
+  EXPECT_FALSE(kvr::ControlService(stop.Get(), SERVICE_CONTROL_STOP, &s));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL), GetLastError());
+  DWORD lastCheckPoint = 0;
+  for (int i = 0; i < 100 && kvr::QueryServiceStatus(query.Get(), &s) && s.dwCurrentState == SERVICE_STOP_PENDING;
+       ++i) {
+    EXPECT_GE(s.dwCheckPoint, lastCheckPoint);
+    lastCheckPoint = s.dwCheckPoint;
+    Sleep(20);
+  }
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), s.dwCurrentState);
+  EXPECT_GT(lastCheckPoint, 1u);
+  EXPECT_FALSE(kvr::ControlService(stop.Get(), SERVICE_CONTROL_STOP, &s));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE), GetLastError());
+
+  ASSERT_TRUE(kvr::StartServiceA(start.Get(), 0, nullptr));
+  ASSERT_TRUE(kvr::QueryServiceStatus(query.Get(), &s));
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_START_PENDING), s.dwCurrentState);
+  EXPECT_TRUE(kvlab::HostRunning());
+
+  // Handles that this module did not give out are refused.
+  EXPECT_FALSE(kvr::CloseServiceHandle(reinterpret_cast<SC_HANDLE>(&s)));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+
+  // With a session instead of trust; offline later gives the RPC error.
+  Ipc r("ALPHA");
+  ASSERT_EQ(0u, kvr::WNetAddConnection2A(&r, "alpha-pw", "Administrator", 0));
+  kvr::CServiceHandle alpha(kvr::OpenSCManagerA("ALPHA", nullptr, SC_MANAGER_CONNECT));
+  ASSERT_TRUE(alpha);
+  kvr::CServiceHandle alphaSvc(kvr::OpenServiceA(alpha.Get(), "kvdiscoverysvc", SERVICE_QUERY_STATUS));
+  ASSERT_TRUE(alphaSvc);
+  ASSERT_EQ(0, kvlab::SetOnline("ALPHA", false));
+  EXPECT_FALSE(kvr::QueryServiceStatus(alphaSvc.Get(), &s));
+  EXPECT_EQ(static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE), GetLastError());
+  // A connection can be cancelled while its machine is off the network.
+  EXPECT_EQ(0u, kvr::WNetCancelConnection2A(IpcName("ALPHA").c_str(), 0, TRUE));
+}
+
+TEST_F(RemoteSeam, LocalMachineUsesTheRealServiceManager) {
+  std::string local = kvlab::LocalComputerName();
+  CharLowerA(local.data());
+  kvr::CServiceHandle scm(kvr::OpenSCManagerA(local.c_str(), nullptr, SC_MANAGER_CONNECT));
+  ASSERT_TRUE(scm);
+  kvr::CServiceHandle rpc(kvr::OpenServiceA(scm.Get(), "RpcSs", SERVICE_QUERY_STATUS));
+  ASSERT_TRUE(rpc);
+  SERVICE_STATUS s = {};
+  EXPECT_TRUE(kvr::QueryServiceStatus(rpc.Get(), &s));
+}
+
+}  // namespace
