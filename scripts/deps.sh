@@ -10,7 +10,7 @@ packages=(
   googletest
   wine wine64
   fonts-wine fonts-liberation
-  xvfb xauth x11-utils imagemagick
+  xvfb xauth x11-utils xdotool imagemagick
 )
 
 missing=()

@@ -641,12 +641,15 @@ def compose(with_band):
 
 
 def header_band(cv):
-    # even across its width, so that the band runs on where the brush repeats
-    cv.vgradient(0, 0, W - 1, BAND - 1, [(0.0, (255, 255, 255)), (0.5, (252, 253, 255)),
-                                          (1.0, (236, 242, 250))])
+    # even across its width, so that the band runs on where the brush repeats.
+    # Pages are taller than the picture (341 px at 96 dpi), so the brush
+    # repeats the band's first rows under the picture's bottom: they start in
+    # the background's bottom colour and hold nothing but the gradient.
+    cv.vgradient(0, 0, W - 1, BAND - 1, [(0.0, BG_STOPS[-1][1]), (0.3, (255, 255, 255)),
+                                          (0.6, (252, 253, 255)), (1.0, (236, 242, 250))])
     cv.hline(0, W - 1, BAND, (150, 162, 182))
     cv.hline(0, W - 1, BAND + 1, (255, 255, 255))
-    emblem(cv, 472, 10)
+    emblem(cv, 472, 17)
 
 
 def emblem(cv, ox, oy):
