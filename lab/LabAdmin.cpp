@@ -80,32 +80,32 @@ LONG DestroyLab() {
   return KeyExists(HKEY_LOCAL_MACHINE, LabRoot()) ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
 }
 
-LONG AddMachine(const MachineSpec& spec, DWORD slot) {
-  if (!ValidMachineName(spec.name)) return ERROR_INVALID_NAME;
-  if (!FindMachine(spec.name).empty()) return ERROR_ALREADY_EXISTS;
-  bool local = IsLocalName(spec.name);
+LONG AddMachine(const MachineSetup& setup, DWORD slot) {
+  if (!ValidMachineName(setup.name)) return ERROR_INVALID_NAME;
+  if (!FindMachine(setup.name).empty()) return ERROR_ALREADY_EXISTS;
+  bool local = IsLocalName(setup.name);
   if (slot == 0xFFFFFFFF) slot = local ? 0 : NextFreeSlot();
   if (slot >= kvcore::kBusSlots) return ERROR_NO_SYSTEM_RESOURCES;
   kv::CRegKey m;
-  LONG rc = CreateKey(HKEY_LOCAL_MACHINE, MachinePath(spec.name), m);
+  LONG rc = CreateKey(HKEY_LOCAL_MACHINE, MachinePath(setup.name), m);
   if (rc != ERROR_SUCCESS) return rc;
-  WriteString(m.Get(), "Name", spec.name);
-  WriteString(m.Get(), "Domain", spec.domain);
-  WriteString(m.Get(), "IPv4", spec.ipv4);
-  WriteDword(m.Get(), "Type", spec.type);
-  WriteDword(m.Get(), "Online", spec.online);
-  WriteDword(m.Get(), "Trust", spec.trust);
+  WriteString(m.Get(), "Name", setup.name);
+  WriteString(m.Get(), "Domain", setup.domain);
+  WriteString(m.Get(), "IPv4", setup.ipv4);
+  WriteDword(m.Get(), "Type", setup.type);
+  WriteDword(m.Get(), "Online", setup.online);
+  WriteDword(m.Get(), "Trust", setup.trust);
   WriteDword(m.Get(), "Local", local);
   WriteDword(m.Get(), "Slot", slot);
-  std::vector<uint8_t> products = DefaultProducts(spec.san, slot);
+  std::vector<uint8_t> products = DefaultProducts(setup.san, slot);
   WriteBinary(m.Get(), "Products", products.data(), static_cast<DWORD>(products.size()));
-  for (const Account& a : spec.accounts) SetAccount(spec.name, a.user, a.password);
+  for (const Account& a : setup.accounts) SetAccount(setup.name, a.user, a.password);
   if (!local) {
     kv::CRegKey service, registry;
     CreateKey(m.Get(), std::string("Services\\") + kDiscovery, service);
-    WriteDword(service.Get(), "Target", spec.discoveryRunning ? SERVICE_RUNNING : SERVICE_STOPPED);
+    WriteDword(service.Get(), "Target", setup.discoveryRunning ? SERVICE_RUNNING : SERVICE_STOPPED);
     WriteQword(service.Get(), "ChangedAt", 0);
-    rc = CreateKey(HKEY_LOCAL_MACHINE, MachineRegistryPath(spec.name) + "\\" + ProductRoot(), registry);
+    rc = CreateKey(HKEY_LOCAL_MACHINE, MachineRegistryPath(setup.name) + "\\" + ProductRoot(), registry);
   }
   return rc;
 }
@@ -408,7 +408,7 @@ LONG BuildDefaultLab(FILE* log) {
       {"GANNET", "FIELDNET", 17, "10.20.0.24", true, false, "gannet-pw"},
       {"PETREL", "FIELDNET", 32, "10.20.0.25", true, false, "petrel-pw"},
   };
-  MachineSpec self;
+  MachineSetup self;
   self.name = local;
   self.ipv4 = "10.10.0.1";
   self.trust = true;  // the console's own machine
@@ -416,7 +416,7 @@ LONG BuildDefaultLab(FILE* log) {
   if ((rc = AddMachine(self)) != ERROR_SUCCESS) return rc;
   std::vector<std::string> names = {local};
   for (const Row& r : rows) {
-    MachineSpec m;
+    MachineSetup m;
     m.name = r.name, m.domain = r.domain, m.type = r.type, m.ipv4 = r.ip, m.san = r.san, m.trust = r.trust;
     m.accounts = {{"Administrator", r.password}};
     if (std::strcmp(r.name, "CURLEW") == 0) m.accounts.push_back({"backup", "curlew-backup"});
@@ -447,7 +447,7 @@ LONG Scale(unsigned count, FILE* log) {
     char name[16];
     std::snprintf(name, sizeof(name), "SAN%05u", i);
     if (!FindMachine(name).empty()) continue;
-    MachineSpec m;
+    MachineSetup m;
     m.name = name;
     m.domain = i % 2 ? "KESTRAVA" : "FIELDNET";
     m.type = i % 3 == 0 ? 24 : (i % 3 == 1 ? 25 : 32);

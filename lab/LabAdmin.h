@@ -19,7 +19,7 @@ struct Account {
   std::string user, password;
 };
 
-struct MachineSpec {
+struct MachineSetup {
   std::string name;
   std::string domain = "KESTRAVA";
   DWORD type = 24;
@@ -38,7 +38,7 @@ LONG CreateLab(DWORD transitionMs = 1500);
 // Stops the host, removes the lab, the product's registry data and the tool
 // settings of this lab's roots. The local service is left alone.
 LONG DestroyLab();
-LONG AddMachine(const MachineSpec& spec, DWORD slot = 0xFFFFFFFF);
+LONG AddMachine(const MachineSetup& setup, DWORD slot = 0xFFFFFFFF);
 LONG RemoveMachine(const std::string& name);
 std::vector<std::string> MachineNames();  // the lab's spelling, sorted
 LONG SetAccount(const std::string& machine, const std::string& user, const std::string& password);

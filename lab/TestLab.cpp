@@ -24,7 +24,7 @@ CScopedLab::CScopedLab(const char* name, DWORD transitionMs) {
     ::SetEnvironmentVariableA(kVars[i], values[i]->c_str());
   }
   CreateLab(transitionMs);
-  MachineSpec self;
+  MachineSetup self;
   self.name = LocalComputerName();
   self.trust = true;
   self.accounts = {{"Administrator", "local-pw"}};
@@ -56,7 +56,7 @@ CScopedLab::~CScopedLab() {
 }
 
 LONG CScopedLab::Add(const std::string& name, const std::string& password, bool trust) {
-  MachineSpec m;
+  MachineSetup m;
   m.name = name;
   m.trust = trust;
   m.accounts = {{"Administrator", password}};

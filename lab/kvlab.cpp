@@ -81,7 +81,7 @@ const char* StateName(DWORD state) {
 
 int Add(int argc, char** argv) {
   if (argc < 3) return Usage("add needs a NAME");
-  kvlab::MachineSpec m;
+  kvlab::MachineSetup m;
   m.name = argv[2];
   if (!kvlab::ValidMachineName(m.name)) return Usage("a machine name has 1 to 15 letters, digits, '-' or '_'");
   m.ipv4 = "10.30.0.1";
