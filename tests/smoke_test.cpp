@@ -81,7 +81,7 @@ std::vector<int> ChildIds(HWND parent) {
   return ids;
 }
 
-// Closes the window and answers Yes to a confirmation the program may ask.
+// Closes the window and answers what the program may ask on the way.
 DWORD CloseAndWait(const Process& p, HWND window) {
   ::PostMessageA(window, WM_CLOSE, 0, 0);
   DWORD start = ::GetTickCount();
@@ -92,9 +92,14 @@ DWORD CloseAndWait(const Process& p, HWND window) {
     }
     Search box{p.id, "#32770", "", nullptr, false, true};
     ::EnumWindows(&FindTopLevel, reinterpret_cast<LPARAM>(&box));
-    for (HWND w = box.found; w; w = nullptr)
-      if (w != window && ::GetDlgItem(w, IDYES))
-        ::PostMessageA(w, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(w, IDYES)));
+    // Yes to a confirmation, OK to a warning (the console's when this
+    // machine has no role).
+    for (HWND w = box.found; w && w != window; w = nullptr) {
+      int answer = ::GetDlgItem(w, IDYES) ? IDYES : (::GetDlgItem(w, IDOK) ? IDOK : 0);
+      if (answer)
+        ::PostMessageA(w, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(::GetDlgItem(w, answer)));
+    }
   }
   DWORD code = 0;
   ::GetExitCodeProcess(p.process.Get(), &code);

@@ -1,9 +1,94 @@
 #include "RoleConsoleDlg.h"
 
+#include "Dunlin.h"
+#include "MessageBox.h"
+#include "Messages.h"
+#include "ServerViews.h"
+#include "Toolwright.h"
 #include "resource.h"
 
+namespace {
+
+constexpr char kSettingSection[] = "VODIdazur";
+constexpr char kAutoRefreshKey[] = "AutoRefresh";
+constexpr DWORD kStatusBarStyle = WS_CHILD | WS_VISIBLE | 0x8200;
+constexpr UINT kCloseWarningFlags = MB_OKCANCEL | MB_ICONWARNING | MB_TASKMODAL | MB_TOPMOST;  // 0x42031
+constexpr COLORREF kImageMask = RGB(128, 0, 0);
+// SetTimer is retried with the next identifier while it fails, this often.
+constexpr UINT_PTR kLastTimerId = 1000;
+
+struct ControlTexts {
+  int control;
+  UINT tip;
+  UINT hint;
+};
+
+constexpr ControlTexts kControlTexts[] = {
+    {IDOK, IDS_TIP_CLOSE, IDS_HINT_CLOSE},
+    {IDC_TREE_SERVERS, IDS_TIP_TREE, IDS_TIP_TREE},
+    {IDC_LIST_SERVERS, IDS_TIP_LIST, IDS_HINT_LIST},
+    {IDC_ASSIGN_DISTRIBUTED, IDS_TIP_ASSIGN_DISTRIBUTED, IDS_HINT_ASSIGN_DISTRIBUTED},
+    {IDC_REMOVE_DISTRIBUTED, IDS_TIP_REMOVE_DISTRIBUTED, IDS_HINT_REMOVE_DISTRIBUTED},
+    {IDC_MAKE_PRIMARY, IDS_TIP_MAKE_PRIMARY, IDS_HINT_MAKE_PRIMARY},
+    {IDC_DELETE_PRIMARY, IDS_TIP_DELETE_PRIMARY, IDS_HINT_DELETE_PRIMARY},
+    {IDC_REFRESH, IDS_TIP_REFRESH, IDS_HINT_REFRESH},
+    {IDC_AUTO_REFRESH, IDS_TIP_AUTO_REFRESH, IDS_HINT_AUTO_REFRESH},
+    {ID_HELP, IDS_TIP_HELP, IDS_HINT_HELP},
+};
+
+const ControlTexts* TextsOf(int control) {
+  for (const ControlTexts& t : kControlTexts)
+    if (t.control == control) return &t;
+  return nullptr;
+}
+
+// Fills the tooltip's request (ANSI or wide: the same fields, other offsets)
+// and returns the hint of the control, or null for a control without texts.
+template <class DispInfo>
+const ControlTexts* FillToolTip(DispInfo* info) {
+  const ControlTexts* texts = TextsOf(::GetDlgCtrlID(reinterpret_cast<HWND>(info->hdr.idFrom)));
+  if (texts) {
+    info->hinst = kv::ResourceInstance();
+    info->lpszText = reinterpret_cast<decltype(info->lpszText)>(static_cast<ULONG_PTR>(texts->tip));
+  } else {
+    info->hinst = nullptr;
+    info->szText[0] = 0;
+    info->lpszText = info->szText;
+  }
+  return texts;
+}
+
+}  // namespace
+
+const kv::MessageEntry<CRoleConsoleDlg> CRoleConsoleDlg::kMessages[12] = {
+    kv::OnCommand(IDC_REFRESH, BN_CLICKED, &CRoleConsoleDlg::OnRefresh),
+    kv::OnCommand(IDC_AUTO_REFRESH, BN_CLICKED, &CRoleConsoleDlg::OnAutoRefresh),
+    kv::OnCommand(ID_HELP, BN_CLICKED, &CRoleConsoleDlg::OnHelp),
+    kv::OnNotify(IDC_LIST_SERVERS, NM_CLICK, &CRoleConsoleDlg::OnSelectionNotify),
+    kv::OnNotify(IDC_TREE_SERVERS, TVN_SELCHANGEDA, &CRoleConsoleDlg::OnSelectionNotify),
+    kv::OnNotify(IDC_TREE_SERVERS, NM_SETFOCUS, &CRoleConsoleDlg::OnSelectionNotify),
+    kv::OnNotify(IDC_LIST_SERVERS, NM_SETFOCUS, &CRoleConsoleDlg::OnSelectionNotify),
+    kv::OnNotifyEx(kv::kAnyId, TTN_NEEDTEXTA, &CRoleConsoleDlg::OnToolTipText),
+    kv::OnNotifyEx(kv::kAnyId, TTN_NEEDTEXTW, &CRoleConsoleDlg::OnToolTipText),
+    kv::OnMessage(WM_TIMER, &CRoleConsoleDlg::OnTimer),
+    kv::OnMessage(WM_QUERYDRAGICON, &CRoleConsoleDlg::OnQueryDragIcon),
+    kv::OnMessage(WM_DESTROY, &CRoleConsoleDlg::OnDestroy),
+};
+
 CRoleConsoleDlg::CRoleConsoleDlg()
-    : CDialog(IDD_MAIN), m_hIcon(::LoadIconA(kv::ResourceInstance(), MAKEINTRESOURCEA(IDI_QUAYSIDE))) {}
+    : CDialog(IDD_MAIN),
+      m_bAutoRefresh(FALSE),
+      m_hIcon(::LoadIconA(kv::ResourceInstance(), MAKEINTRESOURCEA(IDI_QUAYSIDE))),
+      m_bRefreshing(FALSE),
+      m_bIdle(FALSE),
+      m_nGeneration(0),
+      m_nTimerId(0) {}
+
+CRoleConsoleDlg::~CRoleConsoleDlg() {
+  // A window still up (a modeless test run) goes while the image lists and
+  // controls it refers to are still there.
+  if (m_hWnd) ::DestroyWindow(m_hWnd);
+}
 
 INT_PTR CRoleConsoleDlg::Run(kv::CWinApp& app) {
   struct MainWindowScope {
@@ -13,10 +98,210 @@ INT_PTR CRoleConsoleDlg::Run(kv::CWinApp& app) {
   return DoModal();
 }
 
+bool CRoleConsoleDlg::ProcessMessageTable(UINT m, WPARAM w, LPARAM l, LRESULT& r) {
+  if (m == WM_PAINT && ::IsIconic(m_hWnd)) {
+    PaintMinimized();
+    r = 0;
+    return true;
+  }
+  return kv::DispatchTable(this, kMessages, m, w, l, r) || CDialog::ProcessMessageTable(m, w, l, r);
+}
+
+void CRoleConsoleDlg::DoDataExchange(kv::CDataExchange& dx) { kv::DDX_Check(dx, IDC_AUTO_REFRESH, m_bAutoRefresh); }
+
 BOOL CRoleConsoleDlg::OnInitDialog() {
+  m_btnRemoveDistributed.AttachDlgItem(m_hWnd, IDC_REMOVE_DISTRIBUTED);
+  m_btnMakePrimary.AttachDlgItem(m_hWnd, IDC_MAKE_PRIMARY);
+  m_btnDeletePrimary.AttachDlgItem(m_hWnd, IDC_DELETE_PRIMARY);
+  m_btnAssignDistributed.AttachDlgItem(m_hWnd, IDC_ASSIGN_DISTRIBUTED);
+  m_listServers.AttachDlgItem(m_hWnd, IDC_LIST_SERVERS);
+  m_treeServers.AttachDlgItem(m_hWnd, IDC_TREE_SERVERS);
   CDialog::OnInitDialog();
-  if (kv::CWinApp* app = kv::CWinApp::Current()) app->m_hMainWnd = m_hWnd;
+  if (m_bModal)
+    if (kv::CWinApp* app = kv::CWinApp::Current()) app->m_hMainWnd = m_hWnd;
+
+  AddToolTips();
+  StartTimer();
+  CreateStatusBar();
+  if (::DiscoveryAttach(0) != 0) return FALSE;
   ::SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
   ::SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+  InitServerViews();
+  m_bAutoRefresh = ::ReadToolSetting(0, kSettingSection, 0, kAutoRefreshKey, 0) != 0;
+  UpdateData(FALSE);
+  m_bRefreshing = FALSE;
+  m_bIdle = TRUE;
   return TRUE;
+}
+
+void CRoleConsoleDlg::AddToolTips() {
+  if (!m_tooltip.Create(m_hWnd, TTS_ALWAYSTIP)) return;
+  m_tooltip.Activate(TRUE);
+  for (HWND child = ::GetWindow(m_hWnd, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    TOOLINFOA info{};
+    info.cbSize = TTTOOLINFOA_V2_SIZE;
+    info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    info.hwnd = m_hWnd;
+    info.uId = reinterpret_cast<UINT_PTR>(child);
+    ::GetWindowRect(child, &info.rect);
+    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&info.rect), 2);
+    info.lpszText = LPSTR_TEXTCALLBACKA;
+    m_tooltip.AddTool(info);
+  }
+}
+
+void CRoleConsoleDlg::StartTimer() {
+  UINT_PTR id = 1;
+  while ((m_nTimerId = ::SetTimer(m_hWnd, id, kTimerPeriodMs, nullptr)) == 0 && id < kLastTimerId) ++id;
+}
+
+void CRoleConsoleDlg::CreateStatusBar() {
+  RECT place{};
+  ::GetWindowRect(GetDlgItem(IDC_STATUS_PLACE), &place);
+  ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&place), 2);
+  if (!m_statusBar.Create(kStatusBarStyle, place, m_hWnd, IDC_STATUS_BAR)) return;
+  RECT client{};
+  ::GetClientRect(m_hWnd, &client);
+  const int width = client.right - client.left;
+  const int edges[2] = {(width / 3) * 2, width};
+  m_statusBar.SetParts(2, edges);
+}
+
+void CRoleConsoleDlg::InitServerViews() {
+  m_imlTree.CreateFromBitmap(kv::ResourceInstance(), IDB_TREE_IMAGES, 16, 3, kImageMask);
+  m_imlList.CreateFromBitmap(kv::ResourceInstance(), IDB_LIST_IMAGES, 16, 3, kImageMask);
+  m_treeServers.SetImageList(m_imlTree.GetSafeHandle(), TVSIL_NORMAL);
+  m_listServers.SetImageList(m_imlList.GetSafeHandle(), LVSIL_SMALL);
+  m_listServers.InsertColumn(0, "", LVCFMT_LEFT, kListColumnWidth);
+
+  m_bRefreshing = TRUE;
+  RunRefreshPass();
+  m_bRefreshing = FALSE;
+
+  m_listServers.SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
+  if (HTREEITEM root = m_treeServers.GetRootItem()) m_treeServers.SelectItem(root);
+  UpdateCommandButtons();
+}
+
+void CRoleConsoleDlg::UpdateCommandButtons() {
+  const bool listSelected = m_listServers.GetItemCount() > 0 && m_listServers.GetSelectedItem() >= 0;
+  const bool treeHasItems = m_treeServers.GetCount() > 0;
+  HTREEITEM selected = m_treeServers.GetSelectedItem();
+  const bool hasParent = selected && m_treeServers.GetParentItem(selected);
+  const bool hasChildren = selected && m_treeServers.ItemHasChildren(selected);
+
+  m_btnMakePrimary.EnableWindow(listSelected);
+  m_btnDeletePrimary.EnableWindow(treeHasItems && selected && !hasParent && !hasChildren);
+  m_btnAssignDistributed.EnableWindow(listSelected && selected && !hasParent);
+  m_btnRemoveDistributed.EnableWindow(treeHasItems && hasParent);
+}
+
+LRESULT CRoleConsoleDlg::OnSelectionNotify(NMHDR*) {
+  UpdateCommandButtons();
+  return 0;
+}
+
+bool CRoleConsoleDlg::OnToolTipText(NMHDR* hdr, LRESULT& result) {
+  const ControlTexts* texts = nullptr;
+  if (hdr->code == TTN_NEEDTEXTA) {
+    auto* info = reinterpret_cast<NMTTDISPINFOA*>(hdr);
+    if (!(info->uFlags & TTF_IDISHWND)) return false;
+    texts = FillToolTip(info);
+  } else {
+    auto* info = reinterpret_cast<NMTTDISPINFOW*>(hdr);
+    if (!(info->uFlags & TTF_IDISHWND)) return false;
+    texts = FillToolTip(info);
+  }
+  if (texts) m_strHint = LoadResString(texts->hint);
+  SetHint(m_strHint);
+  result = 0;
+  return true;
+}
+
+void CRoleConsoleDlg::SetHint(const std::string& hint) {
+  if (m_statusBar) m_statusBar.SetText(hint, 0, 0);
+}
+
+void CRoleConsoleDlg::ShowOperation(UINT stringId) {
+  if (!m_statusBar) return;
+  m_statusBar.SetText(stringId ? LoadResString(stringId) : std::string(), 1, SBT_POPOUT);
+  m_statusBar.UpdateWindow();
+}
+
+LRESULT CRoleConsoleDlg::OnTimer(WPARAM, LPARAM) {
+  if (m_bAutoRefresh && m_bIdle) RefreshServerViews();
+  m_strHint.clear();
+  SetHint(m_strHint);
+  return 0;
+}
+
+void CRoleConsoleDlg::OnRefresh() {
+  kv::BeginWaitCursor();
+  ShowOperation(IDS_OP_REFRESH);
+  ::Sleep(kRefreshPauseMs);
+  ::RefreshDiscoveryTable(0, 0);
+  RefreshServerViews();
+  kv::EndWaitCursor();
+  ShowOperation(0);
+}
+
+void CRoleConsoleDlg::OnAutoRefresh() { UpdateData(TRUE); }
+
+void CRoleConsoleDlg::OnHelp() { ShowHelpTopic(m_hWnd); }
+
+void CRoleConsoleDlg::OnOK() { CloseConsole(true); }
+
+void CRoleConsoleDlg::OnCancel() { CloseConsole(false); }
+
+void CRoleConsoleDlg::CloseConsole(bool ok) {
+  m_treeServers.SetRedraw(FALSE);
+  m_listServers.SetRedraw(FALSE);
+  ShowOperation(IDS_OP_CLOSE);
+
+  char computer[512] = {};
+  DWORD length = sizeof(computer);
+  ::GetComputerNameA(computer, &length);
+  unsigned char record[sizeof(RoleRecord)] = {};
+  DWORD size = sizeof(record);
+  if (::ReadRoleRecord(computer, kSanProductCode, record, &size) != 0) {
+    int answer = kv::ShowMessageBox(nullptr, LoadResString(IDS_LOCAL_ROLE_MISSING), LoadResString(IDS_WARNING),
+                                    kCloseWarningFlags);
+    if (answer != IDOK) {
+      ShowOperation(0);
+      m_treeServers.SetRedraw(TRUE);
+      m_listServers.SetRedraw(TRUE);
+      m_treeServers.Invalidate();
+      m_listServers.Invalidate();
+      return;
+    }
+  }
+  ::WriteToolSetting(0, kSettingSection, 0, kAutoRefreshKey, m_bAutoRefresh);
+  ClearServerViews();
+  ::DiscoveryDetach();
+  ::KillTimer(m_hWnd, m_nTimerId);
+  if (ok)
+    CDialog::OnOK();
+  else
+    CDialog::OnCancel();
+}
+
+void CRoleConsoleDlg::PaintMinimized() {
+  PAINTSTRUCT paint{};
+  HDC dc = ::BeginPaint(m_hWnd, &paint);
+  ::SendMessageA(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  RECT client{};
+  ::GetClientRect(m_hWnd, &client);
+  const int x = (client.right - client.left - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+  const int y = (client.bottom - client.top - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+  ::DrawIcon(dc, x, y, m_hIcon);
+  ::EndPaint(m_hWnd, &paint);
+}
+
+LRESULT CRoleConsoleDlg::OnQueryDragIcon(WPARAM, LPARAM) { return reinterpret_cast<LRESULT>(m_hIcon); }
+
+LRESULT CRoleConsoleDlg::OnDestroy(WPARAM, LPARAM) {
+  // The list view would destroy its image list with itself; m_imlList owns it.
+  m_listServers.SetImageList(nullptr, LVSIL_SMALL);
+  m_treeServers.SetImageList(nullptr, TVSIL_NORMAL);
+  return 0;
 }

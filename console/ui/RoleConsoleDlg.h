@@ -1,18 +1,108 @@
-// The console's main window, dialog 147 "SAN Option Configuration".
+// The console's main window, dialog 147 "SAN Option Configuration": the tree
+// of primaries with their distributed servers, the list of servers without a
+// role, the refresh pass that builds both from the discovery data, button
+// enablement, tooltips and hints, the auto-refresh timer and the close
+// sequence.
 #pragma once
 
+#include <list>
+#include <memory>
+#include <string>
+
 #include "App.h"
+#include "Controls.h"
 #include "Dialog.h"
+#include "ProductTypes.h"
+
+struct CServerViewIndex;
 
 class CRoleConsoleDlg : public kv::CDialog {
  public:
   CRoleConsoleDlg();
+  ~CRoleConsoleDlg() override;
+
   // Runs the dialog modally as the application's main window.
   INT_PTR Run(kv::CWinApp& app);
 
+  // The refresh pass: rebuilds both views from the discovery data.
+  void RefreshServerViews();
+  // Enables the four role buttons from the selections.
+  void UpdateCommandButtons();
+
+  // Lookups by exact, case-sensitive name; the first match wins.
+  HTREEITEM FindPrimaryItem(const std::string& name);
+  HTREEITEM FindDistributedItem(const std::string& primary, const std::string& name);
+  HTREEITEM FindAnyDistributedItem(const std::string& name);
+  HTREEITEM FindServerItem(const std::string& name);
+  int FindListItem(const std::string& name);
+  // Deletes list item index, moving the selection to the item before first.
+  void DropListItem(int index);
+  // Copies the entry of the last pass for name; 0, or -1 when there is none.
+  int FindServerEntry(const std::string& name, DiscoveryEntry* out) const;
+
+  // Status part 1: the name of the running operation (0 empties it).
+  void ShowOperation(UINT stringId);
+
+  static constexpr UINT kTimerPeriodMs = 5000;
+  static constexpr UINT kRefreshPauseMs = 1000;
+  static constexpr int kListColumnWidth = 150;
+
  protected:
   BOOL OnInitDialog() override;
+  void OnOK() override;
+  void OnCancel() override;
+  void DoDataExchange(kv::CDataExchange& dx) override;
+  bool ProcessMessageTable(UINT m, WPARAM w, LPARAM l, LRESULT& r) override;
+
+ public:
+  // Controls and state, in the order the dialog declares them.
+  kv::CButton m_btnRemoveDistributed;
+  kv::CButton m_btnMakePrimary;
+  kv::CButton m_btnDeletePrimary;
+  kv::CButton m_btnAssignDistributed;
+  kv::CListCtrl m_listServers;
+  kv::CTreeCtrl m_treeServers;
+  BOOL m_bAutoRefresh;
+  HICON m_hIcon;
+  kv::CImageList m_imlList;
+  kv::CImageList m_imlTree;
+  BOOL m_bRefreshing;
+  BOOL m_bIdle;
+  std::list<DiscoveryEntry> m_serverEntries;  // newest first
+  LONG m_nGeneration;
+  UINT_PTR m_nTimerId;
+  kv::CToolTipCtrl m_tooltip;
+  kv::CStatusBarCtrl m_statusBar;
+  std::string m_strHint;
 
  private:
-  HICON m_hIcon;
+  void AddToolTips();
+  void StartTimer();
+  void CreateStatusBar();
+  void InitServerViews();
+  void RunRefreshPass();
+  void CollectServerEntries();
+  void PlaceServerWithoutRole(const std::string& server, LONG generation);
+  void PlacePrimary(const std::string& server, LONG generation);
+  void PlaceDistributed(const std::string& primary, const std::string& server, LONG generation);
+  void SweepViews(LONG generation);
+  void SetHint(const std::string& hint);
+  void CloseConsole(bool ok);
+  void ClearServerViews();
+
+  void OnRefresh();
+  void OnAutoRefresh();
+  void OnHelp();
+  LRESULT OnSelectionNotify(NMHDR*);
+  bool OnToolTipText(NMHDR* hdr, LRESULT& result);
+  LRESULT OnTimer(WPARAM, LPARAM);
+  LRESULT OnQueryDragIcon(WPARAM, LPARAM);
+  LRESULT OnDestroy(WPARAM, LPARAM);
+  void PaintMinimized();
+
+  // The views as the running pass sees them, so that its lookups need no
+  // walk of the controls; null outside a pass.
+  std::unique_ptr<CServerViewIndex> m_pIndex;
+
+  static const kv::MessageEntry<CRoleConsoleDlg> kMessages[12];
 };
