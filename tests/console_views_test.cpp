@@ -1,0 +1,530 @@
+// The console's main dialog against a lab of the test's own, with the real
+// local Discovery Service: the views that the refresh pass builds from the
+// discovery table and the role records, the lookups, button enablement,
+// tooltips and hints, the timer, and the close sequence with its warning.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "LabAdmin.h"
+#include "RoleConsoleDlg.h"
+#include "RoleTables.h"
+#include "ScriptedUser.h"
+#include "TestLab.h"
+#include "Toolwright.h"
+#include "resource.h"
+
+namespace {
+
+// The tree as "NAME/image[CHILD/image,...]" per root, joined by ';'.
+std::string TreeShape(const kv::CTreeCtrl& tree) {
+  std::string shape;
+  for (HTREEITEM root = tree.GetRootItem(); root; root = tree.GetNextSiblingItem(root)) {
+    int image = -1, selected = -1;
+    tree.GetItemImage(root, image, selected);
+    if (!shape.empty()) shape += ";";
+    shape += tree.GetItemText(root) + "/" + std::to_string(image);
+    if (image != selected) shape += "!selimage" + std::to_string(selected);
+    std::string children;
+    for (HTREEITEM child = tree.GetChildItem(root); child; child = tree.GetNextSiblingItem(child)) {
+      tree.GetItemImage(child, image, selected);
+      children += (children.empty() ? "" : ",") + tree.GetItemText(child) + "/" + std::to_string(image);
+    }
+    shape += "[" + children + "]";
+  }
+  return shape;
+}
+
+std::vector<std::string> ListNames(const kv::CListCtrl& list) {
+  std::vector<std::string> names;
+  for (int i = 0; i < list.GetItemCount(); ++i) names.push_back(list.GetItemText(i));
+  return names;
+}
+
+// Waits until the local discovery table shows server's record naming primary
+// (empty: no record).
+bool WaitForLocalRecord(const std::string& server, const std::string& primary, DWORD timeoutMs = 8000) {
+  for (DWORD waited = 0; waited <= timeoutMs; waited += 25) {
+    unsigned char record[kRoleRecordSize] = {};
+    DWORD size = sizeof(record);
+    LONG rc = ReadLocalRoleRecord(server.c_str(), kSanProductCode, record, &size);
+    if (primary.empty() ? rc != 0 : rc == 0 && kv::FixedField(record, 24) == primary) return true;
+    ::Sleep(25);
+  }
+  return false;
+}
+
+// Waits until the local discovery table no longer holds server.
+bool WaitForEntryGone(const std::string& server, DWORD timeoutMs = 8000) {
+  for (DWORD waited = 0; waited <= timeoutMs; waited += 25) {
+    kv::CRegKey key;
+    if (kvlab::OpenKey(HKEY_LOCAL_MACHINE, kvlab::DiscoveryTableRoot() + "\\" + server, KEY_READ, key) != 0)
+      return true;
+    ::Sleep(25);
+  }
+  return false;
+}
+
+class ConsoleViews : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kv::CRegKey setting;
+    ASSERT_EQ(0, kvlab::CreateKey(
+                     HKEY_LOCAL_MACHINE,
+                     kvlab::ProductRoot() + "\\DiscoveryImplementationList\\Bellcast\\TandDiscoverySetting", setting));
+    kvlab::WriteDword(setting.Get(), "BCastDelay", 100);
+    AddSpecial("GANNET", 17, true);  // a type the console does not list
+    AddSpecial("WREN", 24, false);   // does not report product 65
+    for (const char* name : {"OSPREY", "HERON", "KITE", "FALCON", "CURLEW", "PLOVER"}) ASSERT_EQ(0, m_lab.Add(name));
+    ASSERT_EQ(0, kvlab::SetRole("OSPREY", "OSPREY", "Administrator", "pw"));
+    ASSERT_EQ(0, kvlab::SetRole("HERON", "OSPREY", "Administrator", "pw"));
+    ASSERT_EQ(0, kvlab::SetRole("KITE", "OSPREY", "Administrator", "pw"));
+    ASSERT_EQ(0, kvlab::SetRole("FALCON", "FALCON", "Administrator", "pw"));
+    ASSERT_EQ(0, m_lab.StartLocalDiscovery());
+    ASSERT_TRUE(LoadDiscoveryTableRoot());
+    ASSERT_TRUE(LoadProductRoot());
+    ASSERT_TRUE(kvlab::WaitForTable(
+        {"OSPREY", "HERON", "KITE", "FALCON", "CURLEW", "PLOVER", "GANNET", "WREN", kvlab::LocalComputerName()},
+        10000));
+    for (const char* name : {"HERON", "KITE"}) ASSERT_TRUE(WaitForLocalRecord(name, "OSPREY"));
+    ASSERT_TRUE(WaitForLocalRecord("FALCON", "FALCON"));
+    ASSERT_TRUE(WaitForLocalRecord("OSPREY", "OSPREY"));
+  }
+  void TearDown() override { SetRegistryRootsForTest("", ""); }
+
+  void AddSpecial(const char* name, DWORD type, bool san) {
+    kvlab::MachineSetup m;
+    m.name = name;
+    m.type = type;
+    m.san = san;
+    m.accounts = {{"Administrator", "pw"}};
+    ASSERT_EQ(0, kvlab::AddMachine(m));
+    ASSERT_EQ(0, kvlab::EnsureHost());
+  }
+
+  // Changes a role and waits until the local table shows it.
+  void SetRoleAndWait(const std::string& server, const std::string& primary) {
+    ASSERT_EQ(0, kvlab::SetRole(server, primary, primary.empty() ? "" : "Administrator", primary.empty() ? "" : "pw"));
+    ASSERT_TRUE(WaitForLocalRecord(server, primary)) << server << " -> " << primary;
+  }
+
+  // Writes server's own record naming primary exactly as given (the lab's
+  // SetRole spells names as the lab does) and waits for the local table.
+  void WriteRecordAndWait(const std::string& server, const std::string& primary) {
+    kv::CRegKey root, key;
+    ASSERT_EQ(0, kvlab::OpenMachineRoot(server, root));
+    ASSERT_EQ(0, kvlab::CreateKey(root.Get(), kvlab::ProductRoot() + "\\RoleRecord\\SanOption", key));
+    RoleRecord record{};
+    strcpy(record.primaryName, primary.c_str());
+    record.distributed = 1;
+    ASSERT_EQ(0, kvlab::WriteBinary(key.Get(), "Slot_1", &record, sizeof(record)));
+    ASSERT_TRUE(WaitForLocalRecord(server, primary)) << server << " -> " << primary;
+  }
+
+  kvlab::CScopedLab m_lab{"consoleviews", 0};
+};
+
+TEST_F(ConsoleViews, FreshStartFillsBothViewsSelectsTheFirstItemsAndKeepsTheAcceptedEntries) {
+  CRoleConsoleDlg dlg;
+  ASSERT_TRUE(dlg.Create(nullptr));
+  EXPECT_FALSE(::IsWindowVisible(dlg.m_hWnd));
+  EXPECT_EQ(TreeShape(dlg.m_treeServers), "FALCON/0[];OSPREY/0[HERON/1,KITE/1]");
+  std::vector<std::string> listed = ListNames(dlg.m_listServers);
+  std::vector<std::string> expected = {"CURLEW", "PLOVER", kvlab::LocalComputerName()};
+  std::sort(expected.begin(), expected.end());
+  std::vector<std::string> sorted = listed;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(sorted, expected);
+  for (int i = 0; i < dlg.m_listServers.GetItemCount(); ++i) EXPECT_EQ(dlg.m_listServers.GetItemImage(i), 0);
+
+  // List item 0 and the first root are selected; every root is expanded.
+  EXPECT_EQ(dlg.m_listServers.GetSelectedItem(), 0);
+  EXPECT_EQ(dlg.m_treeServers.GetSelectedItem(), dlg.m_treeServers.GetRootItem());
+  HTREEITEM osprey = dlg.FindPrimaryItem("OSPREY");
+  ASSERT_NE(osprey, nullptr);
+  EXPECT_TRUE(dlg.m_treeServers.Send(TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(osprey), TVIS_EXPANDED) &
+              TVIS_EXPANDED);
+  EXPECT_TRUE(dlg.m_bIdle);
+  EXPECT_FALSE(dlg.m_bRefreshing);
+  EXPECT_EQ(dlg.m_nGeneration, 1);
+
+  // Entries of the wrong type or without product 65 are not kept.
+  DiscoveryEntry entry{};
+  EXPECT_EQ(dlg.FindServerEntry("KITE", &entry), 0);
+  EXPECT_STREQ(entry.serverName, "KITE");
+  EXPECT_EQ(dlg.FindServerEntry("GANNET", &entry), -1);
+  EXPECT_EQ(dlg.FindServerEntry("WREN", &entry), -1);
+  EXPECT_EQ(dlg.m_serverEntries.size(), 7u);
+
+  // The image lists are cut from the two bitmaps into three images each.
+  EXPECT_EQ(dlg.m_imlTree.GetImageCount(), 3);
+  EXPECT_EQ(dlg.m_imlList.GetImageCount(), 3);
+  int cx = 0, cy = 0;
+  ::ImageList_GetIconSize(dlg.m_imlTree.GetSafeHandle(), &cx, &cy);
+  EXPECT_EQ(cx, 16);
+  EXPECT_EQ(cy, 16);
+  EXPECT_EQ(ListView_GetColumnWidth(dlg.m_listServers.GetSafeHwnd(), 0), CRoleConsoleDlg::kListColumnWidth);
+
+  // A second pass with nothing changed leaves the views as they were.
+  dlg.RefreshServerViews();
+  EXPECT_EQ(dlg.m_nGeneration, 2);
+  EXPECT_EQ(TreeShape(dlg.m_treeServers), "FALCON/0[];OSPREY/0[HERON/1,KITE/1]");
+  EXPECT_EQ(ListNames(dlg.m_listServers), listed);
+}
+
+TEST_F(ConsoleViews, MembersOfAPrimaryThatIsNotAcceptedShowUnderAnUnconfirmedRootAndThePrimaryLeavesTheList) {
+  ASSERT_EQ(0, m_lab.Add("DIPPER"));
+  ASSERT_TRUE(kvlab::WaitForTable({"DIPPER"}, 10000));
+  CRoleConsoleDlg dlg;
+  ASSERT_TRUE(dlg.Create(nullptr));
+  ASSERT_GE(dlg.FindListItem("CURLEW"), 0);
+
+  // DIPPER becomes a member of CURLEW, then CURLEW leaves the network.
+  SetRoleAndWait("DIPPER", "CURLEW");
+  ASSERT_EQ(0, kvlab::RemoveMachine("CURLEW"));
+  ASSERT_TRUE(WaitForEntryGone("CURLEW"));
+  // A member of GANNET (a type the console does not list), which names itself.
+  ASSERT_EQ(0, kvlab::SetRole("GANNET", "GANNET", "Administrator", "pw"));
+  SetRoleAndWait("PLOVER", "GANNET");
+
+  dlg.RefreshServerViews();
+  EXPECT_EQ(TreeShape(dlg.m_treeServers), "CURLEW/2[DIPPER/1];FALCON/0[];GANNET/2[PLOVER/1];OSPREY/0[HERON/1,KITE/1]");
+  EXPECT_EQ(dlg.FindListItem("CURLEW"), -1);
+  EXPECT_EQ(dlg.FindListItem("DIPPER"), -1);
+  EXPECT_EQ(dlg.FindListItem("PLOVER"), -1);
+  EXPECT_EQ(dlg.FindServerEntry("CURLEW", nullptr), -1);
+}
+
+TEST_F(ConsoleViews, APrimaryWithoutRecordStaysWhileMembersNameItAndAnUnconfirmedRootGoesWithItsLastMember) {
+  CRoleConsoleDlg dlg;
+  ASSERT_TRUE(dlg.Create(nullptr));
+
+  // OSPREY's own record goes; HERON and KITE still name it.
+  SetRoleAndWait("OSPREY", "");
+  dlg.RefreshServerViews();
+  EXPECT_EQ(TreeShape(dlg.m_treeServers), "FALCON/0[];OSPREY/2[HERON/1,KITE/1]");
+  EXPECT_EQ(dlg.FindListItem("OSPREY"), -1);
+
+  // A confirmed primary without members stays; a root confirmed by nothing
+  // goes with its last member. GANNET is never accepted (type 17).
+  ASSERT_EQ(0, kvlab::SetRole("GANNET", "GANNET", "Administrator", "pw"));
+  SetRoleAndWait("CURLEW", "GANNET");
+  dlg.RefreshServerViews();
+  EXPECT_EQ(TreeShape(dlg.m_treeServers), "FALCON/0[];GANNET/2[CURLEW/1];OSPREY/2[HERON/1,KITE/1]");
+  SetRoleAndWait("CURLEW", "");
+  dlg.RefreshServerViews();
+  EXPECT_EQ(TreeShape(dlg.m_treeServers), "FALCON/0[];OSPREY/2[HERON/1,KITE/1]");
+  EXPECT_GE(dlg.FindListItem("CURLEW"), 0);
+  EXPECT_EQ(dlg.m_listServers.GetItemImage(dlg.FindListItem("CURLEW")), 0);
+
+  // OSPREY gets its record back: image 0 again.
+  SetRoleAndWait("OSPREY", "OSPREY");
+  dlg.RefreshServerViews();
+  EXPECT_EQ(TreeShape(dlg.m_treeServers), "FALCON/0[];OSPREY/0[HERON/1,KITE/1]");
+}
+
+TEST_F(ConsoleViews, AListedServerThatBecamePrimaryMovesToTheTreeAndTheSelectionMovesToTheItemBefore) {
+  CRoleConsoleDlg dlg;
+  ASSERT_TRUE(dlg.Create(nullptr));
+  int plover = dlg.FindListItem("PLOVER");
+  ASSERT_GT(plover, 0) << "CURLEW sorts before PLOVER";
+  std::string before = dlg.m_listServers.GetItemText(plover - 1);
+  dlg.m_listServers.SetItemState(plover, LVIS_SELECTED, LVIS_SELECTED);
+  ASSERT_EQ(dlg.m_listServers.GetSelectedItem(), plover);
+
+  SetRoleAndWait("PLOVER", "PLOVER");
+  dlg.RefreshServerViews();
+  EXPECT_EQ(TreeShape(dlg.m_treeServers), "FALCON/0[];OSPREY/0[HERON/1,KITE/1];PLOVER/0[]");
+  EXPECT_EQ(dlg.FindListItem("PLOVER"), -1);
+  ASSERT_GE(dlg.m_listServers.GetSelectedItem(), 0);
+  EXPECT_EQ(dlg.m_listServers.GetItemText(dlg.m_listServers.GetSelectedItem()), before);
+
+  // A distributed server leaves the tree for the list when its record goes.
+  SetRoleAndWait("KITE", "");
+  dlg.RefreshServerViews();
+  EXPECT_EQ(TreeShape(dlg.m_treeServers), "FALCON/0[];OSPREY/0[HERON/1];PLOVER/0[]");
+  EXPECT_GE(dlg.FindListItem("KITE"), 0);
+}
+
+TEST_F(ConsoleViews, NoAcceptableEntryOrNoTableLeavesBothViewsAsTheyWere) {
+  CRoleConsoleDlg dlg;
+  ASSERT_TRUE(dlg.Create(nullptr));
+  const std::string tree = TreeShape(dlg.m_treeServers);
+  const std::vector<std::string> list = ListNames(dlg.m_listServers);
+  ASSERT_EQ(dlg.FindServerEntry("OSPREY", nullptr), 0);
+
+  // The product libraries follow KV_PRODUCT_ROOT: point them at a table that
+  // holds one entry of a type the console does not list.
+  char saved[512] = {};
+  ASSERT_GT(::GetEnvironmentVariableA("KV_PRODUCT_ROOT", saved, sizeof(saved)), 0u);
+  const std::string other = std::string(saved) + "Other";
+  {
+    kv::CRegKey key;
+    ASSERT_EQ(0, kvlab::CreateKey(HKEY_LOCAL_MACHINE, other + "\\DiscoveryTable\\ODDONE", key));
+    DiscoveryEntry entry{};
+    strcpy(entry.serverName, "ODDONE");
+    entry.serverType = 17;
+    ASSERT_EQ(0, kvlab::WriteBinary(key.Get(), "Entry", &entry, sizeof(entry)));
+  }
+  ::SetEnvironmentVariableA("KV_PRODUCT_ROOT", other.c_str());
+  dlg.RefreshServerViews();
+  EXPECT_EQ(TreeShape(dlg.m_treeServers), tree);
+  EXPECT_EQ(ListNames(dlg.m_listServers), list);
+  EXPECT_TRUE(dlg.m_serverEntries.empty());
+  EXPECT_EQ(dlg.FindServerEntry("OSPREY", nullptr), -1);
+  EXPECT_FALSE(dlg.m_bRefreshing);
+
+  // No table at all: the enumeration cannot be opened.
+  ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, other.c_str());
+  ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, other.c_str());
+  dlg.RefreshServerViews();
+  EXPECT_EQ(TreeShape(dlg.m_treeServers), tree);
+  EXPECT_EQ(ListNames(dlg.m_listServers), list);
+  ::SetEnvironmentVariableA("KV_PRODUCT_ROOT", saved);
+
+  dlg.RefreshServerViews();
+  EXPECT_EQ(dlg.FindServerEntry("OSPREY", nullptr), 0);
+}
+
+TEST_F(ConsoleViews, NamesThatDifferOnlyInLetterCaseAreDifferentServers) {
+  // HERON names "osprey" as its primary, KITE's record names "Kite".
+  WriteRecordAndWait("HERON", "osprey");
+  WriteRecordAndWait("KITE", "Kite");
+  CRoleConsoleDlg dlg;
+  ASSERT_TRUE(dlg.Create(nullptr));
+  std::string shape = TreeShape(dlg.m_treeServers);
+  // TVI_SORT places roots by its own comparison: look at each root alone.
+  HTREEITEM upper = dlg.FindPrimaryItem("OSPREY");
+  HTREEITEM lower = dlg.FindPrimaryItem("osprey");
+  ASSERT_NE(upper, nullptr) << shape;
+  ASSERT_NE(lower, nullptr) << shape;
+  EXPECT_NE(upper, lower);
+  EXPECT_EQ(dlg.m_treeServers.GetItemText(lower), "osprey");
+  EXPECT_EQ(dlg.FindDistributedItem("osprey", "HERON"), dlg.m_treeServers.GetChildItem(lower));
+  EXPECT_EQ(dlg.FindDistributedItem("OSPREY", "HERON"), nullptr);
+  EXPECT_EQ(dlg.m_treeServers.GetChildItem(upper), nullptr) << shape;
+  EXPECT_NE(dlg.FindDistributedItem("Kite", "KITE"), nullptr) << shape;
+  EXPECT_EQ(dlg.FindPrimaryItem("KITE"), nullptr);
+  EXPECT_EQ(dlg.FindAnyDistributedItem("heron"), nullptr);
+  EXPECT_EQ(dlg.FindServerItem("Osprey"), nullptr);
+  EXPECT_EQ(dlg.FindServerItem("osprey"), lower);
+  EXPECT_EQ(dlg.FindListItem("curlew"), -1);
+  EXPECT_GE(dlg.FindListItem("CURLEW"), 0);
+  DiscoveryEntry entry{};
+  EXPECT_EQ(dlg.FindServerEntry("kite", &entry), -1);
+
+  // The same holds while a pass runs on its own view of the controls.
+  dlg.RefreshServerViews();
+  EXPECT_EQ(TreeShape(dlg.m_treeServers), shape);
+}
+
+TEST_F(ConsoleViews, ButtonsFollowTheSelectionsInBothViews) {
+  CRoleConsoleDlg dlg;
+  ASSERT_TRUE(dlg.Create(nullptr));
+  auto enabled = [&](int id) { return ::IsWindowEnabled(dlg.GetDlgItem(id)) != FALSE; };
+  auto selectTree = [&](HTREEITEM item) {
+    dlg.m_treeServers.SelectItem(item);  // TVN_SELCHANGED updates the buttons
+  };
+
+  // First root (FALCON, no members) and list item 0.
+  EXPECT_TRUE(enabled(IDC_MAKE_PRIMARY));
+  EXPECT_TRUE(enabled(IDC_DELETE_PRIMARY));
+  EXPECT_TRUE(enabled(IDC_ASSIGN_DISTRIBUTED));
+  EXPECT_FALSE(enabled(IDC_REMOVE_DISTRIBUTED));
+
+  selectTree(dlg.FindPrimaryItem("OSPREY"));  // a root with members
+  EXPECT_FALSE(enabled(IDC_DELETE_PRIMARY));
+  EXPECT_TRUE(enabled(IDC_ASSIGN_DISTRIBUTED));
+  EXPECT_FALSE(enabled(IDC_REMOVE_DISTRIBUTED));
+
+  selectTree(dlg.FindDistributedItem("OSPREY", "KITE"));
+  EXPECT_FALSE(enabled(IDC_DELETE_PRIMARY));
+  EXPECT_FALSE(enabled(IDC_ASSIGN_DISTRIBUTED));
+  EXPECT_TRUE(enabled(IDC_REMOVE_DISTRIBUTED));
+  EXPECT_TRUE(enabled(IDC_MAKE_PRIMARY));
+
+  // Nothing selected in the list.
+  selectTree(dlg.FindPrimaryItem("FALCON"));
+  dlg.m_listServers.SetItemState(-1, 0, LVIS_SELECTED);
+  dlg.UpdateCommandButtons();
+  EXPECT_FALSE(enabled(IDC_MAKE_PRIMARY));
+  EXPECT_FALSE(enabled(IDC_ASSIGN_DISTRIBUTED));
+  EXPECT_TRUE(enabled(IDC_DELETE_PRIMARY));
+
+  // Empty views.
+  dlg.m_treeServers.DeleteAllItems();
+  dlg.m_listServers.DeleteAllItems();
+  dlg.UpdateCommandButtons();
+  for (int id : {IDC_MAKE_PRIMARY, IDC_DELETE_PRIMARY, IDC_ASSIGN_DISTRIBUTED, IDC_REMOVE_DISTRIBUTED})
+    EXPECT_FALSE(enabled(id)) << id;
+}
+
+TEST_F(ConsoleViews, TimerRefreshesOnlyWhenAutoRefreshIsOnAndTheConsoleIsIdleAndAlwaysClearsTheHint) {
+  CRoleConsoleDlg dlg;
+  ASSERT_TRUE(dlg.Create(nullptr));
+  const LONG start = dlg.m_nGeneration;
+  auto tick = [&] { ::SendMessageA(dlg.m_hWnd, WM_TIMER, dlg.m_nTimerId, 0); };
+  auto hint = [&] { return dlg.m_statusBar.GetText(0); };
+
+  dlg.m_bAutoRefresh = FALSE;
+  dlg.m_statusBar.SetText("old hint", 0, 0);
+  tick();
+  EXPECT_EQ(dlg.m_nGeneration, start);
+  EXPECT_EQ(hint(), "");
+
+  // Ticked by the user: the box's state reaches the member.
+  ::SendMessageA(dlg.GetDlgItem(IDC_AUTO_REFRESH), BM_CLICK, 0, 0);
+  EXPECT_TRUE(dlg.m_bAutoRefresh);
+  dlg.m_bIdle = FALSE;  // a role command is running
+  dlg.m_statusBar.SetText("old hint", 0, 0);
+  tick();
+  EXPECT_EQ(dlg.m_nGeneration, start);
+  EXPECT_EQ(hint(), "");
+
+  dlg.m_bIdle = TRUE;
+  SetRoleAndWait("CURLEW", "CURLEW");
+  tick();
+  EXPECT_EQ(dlg.m_nGeneration, start + 1);
+  EXPECT_NE(dlg.FindPrimaryItem("CURLEW"), nullptr);
+  EXPECT_GE(dlg.m_nTimerId, 1u);
+}
+
+TEST_F(ConsoleViews, EveryChildHasATooltipAndItsHintGoesToTheStatusBar) {
+  CRoleConsoleDlg dlg;
+  ASSERT_TRUE(dlg.Create(nullptr));
+  int children = 0;
+  for (HWND child = ::GetWindow(dlg.m_hWnd, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) ++children;
+  // The status bar came after the tools.
+  EXPECT_EQ(dlg.m_tooltip.GetToolCount(), children - 1);
+  ASSERT_TRUE(dlg.m_statusBar);
+  EXPECT_EQ(dlg.m_statusBar.GetDlgCtrlID(), IDC_STATUS_BAR);
+  int edges[2] = {};
+  ASSERT_EQ(dlg.m_statusBar.Send(SB_GETPARTS, 2, reinterpret_cast<LPARAM>(edges)), 2);
+  RECT client = {};
+  ::GetClientRect(dlg.m_hWnd, &client);
+  EXPECT_EQ(edges[0], (client.right / 3) * 2);
+  EXPECT_EQ(edges[1], client.right);
+
+  auto ask = [&](int id, UINT flags, NMTTDISPINFOA& info) {
+    info = NMTTDISPINFOA{};
+    HWND control = id ? dlg.GetDlgItem(id) : nullptr;
+    info.hdr.hwndFrom = dlg.m_tooltip.GetSafeHwnd();
+    info.hdr.idFrom = reinterpret_cast<UINT_PTR>(control);
+    info.hdr.code = TTN_NEEDTEXTA;
+    info.uFlags = flags;
+    return ::SendMessageA(dlg.m_hWnd, WM_NOTIFY, info.hdr.idFrom, reinterpret_cast<LPARAM>(&info));
+  };
+  const struct {
+    int id;
+    UINT tip, hint;
+  } table[] = {{IDOK, 110, 118},
+               {IDC_TREE_SERVERS, 102, 102},
+               {IDC_LIST_SERVERS, 106, 114},
+               {IDC_ASSIGN_DISTRIBUTED, 107, 115},
+               {IDC_REMOVE_DISTRIBUTED, 103, 113},
+               {IDC_MAKE_PRIMARY, 104, 116},
+               {IDC_DELETE_PRIMARY, 105, 119},
+               {IDC_REFRESH, 111, 120},
+               {IDC_AUTO_REFRESH, 108, 121},
+               {ID_HELP, 109, 117}};
+  NMTTDISPINFOA info;
+  for (const auto& row : table) {
+    ask(row.id, TTF_IDISHWND, info);
+    EXPECT_EQ(info.lpszText, MAKEINTRESOURCEA(row.tip)) << row.id;
+    EXPECT_EQ(info.hinst, ::GetModuleHandleA(nullptr)) << row.id;
+    EXPECT_EQ(dlg.m_statusBar.GetText(0), kv::LoadStr(row.hint)) << row.id;
+    EXPECT_EQ(dlg.m_strHint, kv::LoadStr(row.hint)) << row.id;
+  }
+  EXPECT_EQ(kv::LoadStr(120), "Click to refresh the information");
+
+  // A control without texts shows no tip and leaves the hint as it was.
+  HWND label = ::GetWindow(dlg.m_hWnd, GW_CHILD);
+  while (label && ::GetDlgCtrlID(label) != -1 && ::GetDlgCtrlID(label) != 0xFFFF)
+    label = ::GetWindow(label, GW_HWNDNEXT);
+  ASSERT_NE(label, nullptr);
+  info = NMTTDISPINFOA{};
+  info.hdr.hwndFrom = dlg.m_tooltip.GetSafeHwnd();
+  info.hdr.idFrom = reinterpret_cast<UINT_PTR>(label);
+  info.hdr.code = TTN_NEEDTEXTA;
+  info.uFlags = TTF_IDISHWND;
+  info.szText[0] = 'x';
+  ::SendMessageA(dlg.m_hWnd, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
+  EXPECT_EQ(info.lpszText, info.szText);
+  EXPECT_EQ(info.szText[0], '\0');
+  EXPECT_EQ(dlg.m_statusBar.GetText(0), kv::LoadStr(117));
+
+  // A request that does not name its tool by window is left alone.
+  ask(IDC_REFRESH, 0, info);
+  EXPECT_EQ(info.lpszText, nullptr);
+  EXPECT_EQ(dlg.m_statusBar.GetText(0), kv::LoadStr(117));
+}
+
+// The console run modally as the user sees it: filled before it shows, the
+// warning when this machine has no role, Cancel keeps it, OK stores the
+// Auto Refresh box and closes.
+TEST_F(ConsoleViews, CloseWarnsWhenThisMachineHasNoRoleCancelKeepsTheConsoleAndOkStoresAutoRefresh) {
+  const char* section = "VODIdazur";
+  ASSERT_EQ(::ReadToolSetting(0, section, 0, "AutoRefresh", 0), 0);
+  kvtest::ScriptedUser user;
+  bool filledAtFirstSight = false;
+  user.Dialog("SAN Option Configuration", [&](kvtest::DialogDriver& d) {
+    HWND list = ::GetDlgItem(d.Hwnd(), IDC_LIST_SERVERS);
+    HWND tree = ::GetDlgItem(d.Hwnd(), IDC_TREE_SERVERS);
+    filledAtFirstSight =
+        ::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == 3 &&
+        ::SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED) == 0 &&
+        ::SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0) == ::SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0) &&
+        ::SendMessageA(tree, TVM_GETCOUNT, 0, 0) == 4;
+    ::SendMessageA(::GetDlgItem(d.Hwnd(), IDC_AUTO_REFRESH), BM_CLICK, 0, 0);
+    d.Press(IDOK);
+  });
+  user.AnswerBox(IDCANCEL);
+  int countAfterCancel = -1;
+  user.Again("SAN Option Configuration", [&](kvtest::DialogDriver& d) {
+    countAfterCancel =
+        static_cast<int>(::SendMessageA(::GetDlgItem(d.Hwnd(), IDC_LIST_SERVERS), LVM_GETITEMCOUNT, 0, 0));
+    d.Press(IDOK);
+  });
+  user.AnswerBox(IDOK);
+
+  kv::CWinApp app;
+  CRoleConsoleDlg dlg;
+  EXPECT_EQ(dlg.Run(app), IDOK);
+  ASSERT_TRUE(user.Finish()) << user.Report();
+  EXPECT_TRUE(filledAtFirstSight);
+  EXPECT_EQ(countAfterCancel, 3);
+  ASSERT_EQ(user.Boxes().size(), 2u);
+  for (const kvtest::SeenBox& box : user.Boxes()) {
+    EXPECT_EQ(box.text, kv::LoadStr(IDS_LOCAL_ROLE_MISSING));
+    EXPECT_EQ(box.caption, "Warning");
+    EXPECT_EQ(box.flags, 0x42031u);
+    EXPECT_EQ(box.owner, nullptr);
+  }
+  EXPECT_EQ(::ReadToolSetting(0, section, 0, "AutoRefresh", 0), 1);
+  EXPECT_EQ(app.m_hMainWnd, nullptr);
+}
+
+TEST_F(ConsoleViews, CloseOnAMachineWithARoleAsksNothingAndStoresTheBoxAsItStands) {
+  ASSERT_EQ(0, ::WriteToolSetting(0, "VODIdazur", 0, "AutoRefresh", 1));
+  ASSERT_EQ(0, kvlab::SetRole(kvlab::LocalComputerName(), "OSPREY", "Administrator", "local-pw"));
+  kvtest::ScriptedUser user;
+  bool ticked = false;
+  user.Dialog("SAN Option Configuration", [&](kvtest::DialogDriver& d) {
+    ticked = ::SendMessageA(::GetDlgItem(d.Hwnd(), IDC_AUTO_REFRESH), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    ::SendMessageA(::GetDlgItem(d.Hwnd(), IDC_AUTO_REFRESH), BM_CLICK, 0, 0);
+    ::PostMessageA(d.Hwnd(), WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);  // Esc
+  });
+  kv::CWinApp app;
+  CRoleConsoleDlg dlg;
+  EXPECT_EQ(dlg.Run(app), IDCANCEL);
+  ASSERT_TRUE(user.Finish()) << user.Report();
+  EXPECT_TRUE(ticked) << "the stored setting was not shown";
+  EXPECT_TRUE(user.Boxes().empty());
+  EXPECT_EQ(::ReadToolSetting(0, "VODIdazur", 0, "AutoRefresh", 1), 0);
+}
+
+}  // namespace
