@@ -243,10 +243,21 @@ TEST_F(ConsoleViews, AListedServerThatBecamePrimaryMovesToTheTreeAndTheSelection
   ASSERT_GE(dlg.m_listServers.GetSelectedItem(), 0);
   EXPECT_EQ(dlg.m_listServers.GetItemText(dlg.m_listServers.GetSelectedItem()), before);
 
+  // When the first item had the selection, the new first item takes it.
+  std::string first = dlg.m_listServers.GetItemText(0), second = dlg.m_listServers.GetItemText(1);
+  dlg.m_listServers.SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
+  SetRoleAndWait(first, first);
+  dlg.RefreshServerViews();
+  EXPECT_EQ(dlg.FindListItem(first), -1);
+  ASSERT_EQ(dlg.m_listServers.GetSelectedItem(), 0);
+  EXPECT_EQ(dlg.m_listServers.GetItemText(0), second);
+
   // A distributed server leaves the tree for the list when its record goes.
   SetRoleAndWait("KITE", "");
   dlg.RefreshServerViews();
-  EXPECT_EQ(TreeShape(dlg.m_treeServers), "FALCON/0[];OSPREY/0[HERON/1];PLOVER/0[]");
+  EXPECT_NE(dlg.FindPrimaryItem(first), nullptr);
+  EXPECT_EQ(dlg.FindDistributedItem("OSPREY", "KITE"), nullptr);
+  EXPECT_NE(dlg.FindDistributedItem("OSPREY", "HERON"), nullptr);
   EXPECT_GE(dlg.FindListItem("KITE"), 0);
 }
 

@@ -323,10 +323,14 @@ int CRoleConsoleDlg::FindListItem(const std::string& name) {
 }
 
 void CRoleConsoleDlg::DropListItem(int index) {
-  if (m_listServers.GetItemState(index, LVIS_SELECTED) & LVIS_SELECTED)
-    m_listServers.SetItemState(index > 0 ? index - 1 : 0, LVIS_SELECTED, LVIS_SELECTED);
+  bool selected = (m_listServers.GetItemState(index, LVIS_SELECTED) & LVIS_SELECTED) != 0;
+  if (selected && index > 0) m_listServers.SetItemState(index - 1, LVIS_SELECTED, LVIS_SELECTED);
   if (m_listServers.DeleteItem(index) && m_pIndex && index >= 0 && static_cast<size_t>(index) < m_pIndex->list.size())
     m_pIndex->list.erase(m_pIndex->list.begin() + index);
+  // The first item had the selection: it goes to the new first item (selecting
+  // item 0 before the deletion would select the item that is deleted).
+  if (selected && index == 0 && m_listServers.GetItemCount() > 0)
+    m_listServers.SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
 }
 
 int CRoleConsoleDlg::FindServerEntry(const std::string& name, DiscoveryEntry* out) const {
