@@ -126,6 +126,7 @@ LONG RemoveMachine(const std::string& name) {
     kvcore::BusSlot* s = bus.Slot(slot);
     bus.BeginWrite(s);
     s->state = kvcore::SlotRetired;
+    ::InterlockedIncrement(&s->retirements);
     bus.EndWrite(s);
   }
   kv::CHandle wake(::OpenEventA(EVENT_MODIFY_STATE, FALSE, HostWakeEventName().c_str()));

@@ -29,7 +29,8 @@ void Reload(std::map<std::string, Machine>& machines, kvcore::CBus& bus) {
     if (kvlab::ReadDword(m.Get(), "Local", 0) || kvlab::IsLocalName(name)) continue;
     Machine machine;
     auto old = machines.find(name);
-    if (old != machines.end()) machine = std::move(old->second);
+    // A node whose machine was removed (and perhaps added again since) starts afresh.
+    if (old != machines.end() && !(old->second.node && old->second.node->IsRetired())) machine = std::move(old->second);
     kvcore::NodeIdentity id;
     if (!kvcore::LoadIdentityOf(name, name, id) || id.slot == 0) continue;
     if (!machine.node) {
@@ -38,8 +39,11 @@ void Reload(std::map<std::string, Machine>& machines, kvcore::CBus& bus) {
                             nullptr, &registry, nullptr) != ERROR_SUCCESS)
         continue;
       machine.node = std::make_unique<kvcore::CDiscoveryNode>(id, registry, true);
+      machine.node->BindToSlot(bus);
     } else {
+      bool moved = machine.node->Identity().slot != id.slot;
       machine.node->SetIdentity(id);
+      if (moved) machine.node->BindToSlot(bus);
     }
     machine.online = kvlab::ReadDword(m.Get(), "Online", 1) != 0;
     if (!kvlab::ReadServiceTiming(name, "kvdiscoverysvc", machine.timing)) machine.timing = {};

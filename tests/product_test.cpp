@@ -268,6 +268,28 @@ TEST_F(Discovery, StoppedRemoteServiceStopsPublishing) {
   EXPECT_TRUE(WaitForLocalRecord("BETA", "BETA", 3000));
 }
 
+TEST_F(Discovery, ARemovedMachineLeavesTheTableAndDoesNotComeBack) {
+  // Publications keep going out every 100 ms while the machine is removed: a
+  // late one must not bring the server back once the table dropped it.
+  ASSERT_EQ(0, kvlab::RemoveMachine("ALPHA"));
+  bool gone = false;
+  for (DWORD waited = 0; waited <= 5000 && !gone; waited += 10) {
+    kv::CRegKey key;
+    gone = kvlab::OpenKey(HKEY_LOCAL_MACHINE, TablePath("ALPHA"), KEY_READ, key) != ERROR_SUCCESS;
+    if (!gone) Sleep(10);
+  }
+  ASSERT_TRUE(gone);
+  for (DWORD waited = 0; waited <= 1000; waited += 10) {
+    kv::CRegKey key;
+    ASSERT_NE(kvlab::OpenKey(HKEY_LOCAL_MACHINE, TablePath("ALPHA"), KEY_READ, key), ERROR_SUCCESS)
+        << "ALPHA came back after " << waited << " ms";
+    Sleep(10);
+  }
+  // Added again under the same name, it publishes again.
+  ASSERT_EQ(0, lab.Add("ALPHA", "alpha-pw"));
+  EXPECT_TRUE(kvlab::WaitForTable({"ALPHA"}, 5000));
+}
+
 TEST_F(Discovery, RecordSizesAndArguments) {
   RoleRecord r = Record("BETA");
   DWORD size = 75;

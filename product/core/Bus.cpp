@@ -54,7 +54,17 @@ bool CBus::Read(uint32_t index, BusSlot& out) const {
 }
 
 void CBus::BeginWrite(BusSlot* slot) {
-  ::InterlockedIncrement(&slot->seq);
+  // Wait for an even sequence and make it odd. A writer that died half-way
+  // would leave it odd for good: after a while the slot is taken over.
+  for (int tries = 0;; ++tries) {
+    LONG seq = slot->seq;
+    if (!(seq & 1) && ::InterlockedCompareExchange(&slot->seq, seq + 1, seq) == seq) break;
+    if (tries >= 2000) {
+      ::InterlockedExchange(&slot->seq, seq | 1);
+      break;
+    }
+    ::Sleep(0);
+  }
   MemoryBarrier();
 }
 

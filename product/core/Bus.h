@@ -5,8 +5,9 @@
 // publishes again.
 //
 // Slot 0 belongs to the local machine; lab machines use the slot the lab
-// store gives them. A slot is written by one node at a time and guarded by a
-// sequence number (odd while a write is under way).
+// store gives them. A slot is guarded by a sequence number (odd while a write
+// is under way); writers take turns on it (a node and a lab command retiring
+// its machine may write at the same moment).
 #pragma once
 
 #include <windows.h>
@@ -26,7 +27,9 @@ enum SlotState : LONG { SlotFree = 0, SlotActive = 1, SlotRetired = 2 };
 struct BusSlot {
   volatile LONG seq;
   volatile LONG state;
-  volatile LONG recordGen;  // bumped by whoever changes the machine's record
+  volatile LONG recordGen;    // bumped by whoever changes the machine's record
+  volatile LONG retirements;  // bumped whenever the machine leaves the lab
+  uint32_t reserved;          // keeps what follows 8-byte aligned
   uint32_t publications;
   uint64_t publishedAt;  // ms since 1970
   char name[16];
@@ -37,7 +40,7 @@ struct BusSlot {
   uint32_t productCount;
   ProductEntry products[kMaxProducts];
   uint32_t bcastDelay;
-  uint8_t pad[1024 - 4 * 3 - 4 - 8 - 16 - 44 - 8 - kMaxRecordBytes - 4 - 72 * kMaxProducts - 4];
+  uint8_t pad[1024 - 4 * 5 - 4 - 8 - 16 - 44 - 8 - kMaxRecordBytes - 4 - 72 * kMaxProducts - 4];
 };
 static_assert(sizeof(BusSlot) == 1024, "bus slots are 1 KiB");
 

@@ -129,8 +129,16 @@ void CDiscoveryNode::Publish(CBus& bus, uint64_t now) {
     ReadRecord();
     if (m_publications % 64 == 0) m_delay = ReadBroadcastDelay(m_root);
   }
-  ++m_publications;
   bus.BeginWrite(slot);
+  if (m_retirements == -1) m_retirements = slot->retirements;
+  if (slot->retirements != m_retirements) {
+    // The machine left the lab after this node was made: a late publication
+    // would bring a removed server back into the tables.
+    m_retired = true;
+    bus.EndWrite(slot);
+    return;
+  }
+  ++m_publications;
   slot->state = SlotActive;
   slot->publications = m_publications;
   slot->publishedAt = now;
@@ -157,7 +165,15 @@ void CDiscoveryNode::Retire(CBus& bus) {
   if (!slot) return;
   bus.BeginWrite(slot);
   slot->state = SlotRetired;
+  ::InterlockedIncrement(&slot->retirements);
   bus.EndWrite(slot);
+  m_retired = true;
+}
+
+void CDiscoveryNode::BindToSlot(CBus& bus) {
+  BusSlot* slot = bus.Slot(m_id.slot);
+  m_retirements = slot ? slot->retirements : -1;
+  m_retired = false;
 }
 
 int CLocalReceiver::Pass(CBus& bus, uint64_t now, DWORD delay) {

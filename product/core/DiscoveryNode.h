@@ -58,6 +58,10 @@ class CDiscoveryNode {
   bool RecordChanged(CBus& bus) const;
   // Marks the slot as retired so that receivers drop the server.
   void Retire(CBus& bus);
+  // Ties the node to its machine's current presence in the lab: once the
+  // machine is retired (removed), the node publishes nothing more.
+  void BindToSlot(CBus& bus);
+  bool IsRetired() const { return m_retired; }
   DWORD Delay() const { return m_delay; }
   const NodeIdentity& Identity() const { return m_id; }
   void SetIdentity(const NodeIdentity& id) { m_id = id; }
@@ -71,6 +75,8 @@ class CDiscoveryNode {
   bool m_own;
   DWORD m_delay = 350;
   LONG m_seenGen = -1;
+  LONG m_retirements = -1;  // the slot's count when the node was bound; -1 unbound
+  bool m_retired = false;
   uint32_t m_publications = 0;
   uint32_t m_recordLen = 0, m_recordType = 0;
   uint8_t m_record[kMaxRecordBytes] = {};
