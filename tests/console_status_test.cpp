@@ -207,11 +207,12 @@ class StatusDialogTest : public ::testing::Test {
 TEST_F(StatusDialogTest, StoredCredentialsConnectThenStopAndStartFollowTheService) {
   StoreCredentials("ALPHA", "Administrator", "alpha-pw");
   kvtest::ScriptedUser script;
-  script.Ignore(" \\\\ALPHA");
+  script.Ignore(" \\\\ALPHA");  // the dialog under test (also by handle: its caption is gone while it closes)
   script.AnswerBox(IDCANCEL).AnswerBox(IDOK);
 
   CDialogRun run("ALPHA");
   ASSERT_NE(run.Hwnd(), nullptr);
+  script.IgnoreWindow(run.Hwnd());
   EXPECT_EQ(kv::GetText(run.Hwnd()), " \\\\ALPHA");
 
   ASSERT_TRUE(run.WaitForText("Running")) << run.Last().text;
@@ -301,6 +302,7 @@ TEST_F(StatusDialogTest, CloseRequestsWhileConnectingAreIgnoredAndAfterwardsClos
   CDialogRun run("ALPHA");
   pRun = &run;
   ASSERT_NE(run.Hwnd(), nullptr);
+  script.IgnoreWindow(run.Hwnd());
   ASSERT_TRUE(run.WaitForText("Running")) << run.Last().text;
   EXPECT_TRUE(stillConnecting);
   EXPECT_NE(promptThread, ::GetWindowThreadProcessId(run.Hwnd(), nullptr)) << "the prompt comes from the worker";
@@ -329,6 +331,7 @@ TEST_F(StatusDialogTest, UnreachableServerEndsInConnectionFailedWhoseCancelClose
 
   CDialogRun run("ALPHA");
   ASSERT_NE(run.Hwnd(), nullptr);
+  script.IgnoreWindow(run.Hwnd());
   ASSERT_TRUE(run.WaitForText("Connection failed")) << run.Last().text;
   EXPECT_EQ(run.Texts(0, "Connecting..."), (std::vector<std::string>{"Connection failed"}));
   Tick failed = run.Last();
@@ -355,6 +358,7 @@ TEST_F(StatusDialogTest, CancelledPromptEndsInConnectionFailedAndTheCloseBoxClos
 
   CDialogRun run("ALPHA");
   ASSERT_NE(run.Hwnd(), nullptr);
+  script.IgnoreWindow(run.Hwnd());
   ASSERT_TRUE(run.WaitForText("Connection failed")) << run.Last().text;
   EXPECT_EQ(run.Last().caption, "Cancel");
   EXPECT_TRUE(run.Last().enabled);
@@ -374,6 +378,7 @@ TEST_F(StatusDialogTest, AFailedQueryShowsFailedToGetTheStatusAndRecovers) {
 
   CDialogRun run("ALPHA");
   ASSERT_NE(run.Hwnd(), nullptr);
+  script.IgnoreWindow(run.Hwnd());
   ASSERT_TRUE(run.WaitForText("Running")) << run.Last().text;
 
   ASSERT_EQ(0, kvlab::SetOnline("ALPHA", false));
