@@ -243,6 +243,13 @@ void ScriptedUser::CloseUnexpected(HWND hwnd, const std::string& why) {
 
 void ScriptedUser::Handle(HWND hwnd) {
   std::string caption = kv::GetText(hwnd);
+  if (caption.empty()) {
+    // A window that is closing can read as captionless for a moment: look
+    // again before taking it for a new, unexpected one.
+    ::Sleep(50);
+    caption = kv::GetText(hwnd);
+  }
+  if (!::IsWindow(hwnd) || !::IsWindowVisible(hwnd)) return;  // gone meanwhile
   bool isBox = IsMessageBox(hwnd);
   Step step;
   {
