@@ -1,0 +1,265 @@
+#include "Transactions.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "AdminSession.h"
+#include "App.h"
+#include "DiscoveryService.h"
+#include "Dunlin.h"
+#include "MessageBox.h"
+#include "Messages.h"
+#include "ProductTypes.h"
+#include "RoleTables.h"
+#include "Strings.h"
+#include "resource.h"
+
+namespace {
+
+constexpr UINT kConfirmFlags = MB_OKCANCEL | MB_ICONWARNING | MB_TASKMODAL | MB_TOPMOST;  // 0x42031
+constexpr UINT kWarningFlags = MB_OK | MB_ICONWARNING | MB_TASKMODAL | MB_TOPMOST;        // 0x42030
+constexpr unsigned long long kWaitLimitMs = 60000;
+
+std::atomic<ConfirmationSleepFunction> g_sleep{nullptr};
+
+std::string FailureCaption() { return LoadResString(IDS_FAILED_TRANSACTION); }
+
+void ShowFailure(DWORD status) { ShowSystemError(FailureCaption(), status); }
+
+// Opens the session to host and takes ownership of it, so that every exit of
+// the transaction closes it. A status other than cancel is shown here.
+DWORD OpenSession(const char* host, kv::CNetConnection& held, char* userOut = nullptr, char* passwordOut = nullptr) {
+  DWORD status = OpenAdminSession(host, "ipc$", userOut, passwordOut);
+  if (status == ERROR_SUCCESS) {
+    held = HoldAdminSession(host);
+  } else if (status != SessionCancelled) {
+    ShowFailure(status);
+  }
+  return status;
+}
+
+// A zeroed record naming primary, with the session's credentials scrambled in.
+RoleRecord BuildRecord(const char* primary, uint32_t distributed, const char* user, const char* password) {
+  RoleRecord record{};
+  std::strncpy(record.primaryName, primary, sizeof(record.primaryName) - 1);
+  record.distributed = distributed;
+  std::memcpy(record.userName, user, kCredentialFieldSize);
+  std::memcpy(record.password, password, kCredentialFieldSize);
+  ScrambleCredential(record.userName, kCredentialFieldSize);
+  ScrambleCredential(record.password, kCredentialFieldSize);
+  return record;
+}
+
+DWORD ReadRecord(const char* server, RoleRecord& record, DWORD& size) {
+  record = RoleRecord{};
+  size = sizeof(record);
+  return static_cast<DWORD>(::ReadRoleRecord(server, kSanProductCode, &record, &size));
+}
+
+DWORD WriteRecord(const char* server, const RoleRecord& record, DWORD size = sizeof(RoleRecord)) {
+  return static_cast<DWORD>(::WriteRoleRecord(server, kSanProductCode, &record, &size));
+}
+
+DWORD ClearRecord(const char* server) {
+  DWORD size = 0;
+  return static_cast<DWORD>(::WriteRoleRecord(server, kSanProductCode, nullptr, &size));
+}
+
+// The primary name of a record (at most 24 characters, up to the first NUL).
+std::string PrimaryOf(const RoleRecord& record) {
+  return kv::FixedField(record.primaryName, sizeof(record.primaryName));
+}
+
+// Asks before overriding server's existing role; true on OK.
+bool ConfirmOverride(const char* server, const RoleRecord& record) {
+  const std::string primary = PrimaryOf(record);
+  std::string text;
+  if (primary == server) {
+    text = kv::Format("%s %s\n%s", primary.c_str(), LoadResString(IDS_ALREADY_PRIMARY).c_str(),
+                      LoadResString(IDS_PRESS_OK_TO_PROCEED).c_str());
+  } else {
+    text = kv::Format("%s %s to %s\n%s", server, LoadResString(IDS_ALREADY_ASSIGNED).c_str(), primary.c_str(),
+                      LoadResString(IDS_PRESS_OK_TO_PROCEED).c_str());
+  }
+  return kv::ShowMessageBox(nullptr, text, FailureCaption(), kConfirmFlags) == IDOK;
+}
+
+// The previous primary that a record names, when it names one other than
+// server. A record with an empty primary name names none: an empty machine
+// name would otherwise mean this machine's own list.
+bool NamesOtherPrimary(const char* server, const RoleRecord& record, std::string& primaryOut) {
+  primaryOut = PrimaryOf(record);
+  return !primaryOut.empty() && primaryOut != server;
+}
+
+}  // namespace
+
+DWORD AddToDistributedList(const char* primary, const char* server) {
+  DWORD status = static_cast<DWORD>(EditDistributedList(primary, server, ListAdd));
+  if (status != ERROR_SUCCESS) ShowFailure(status);
+  return status;
+}
+
+DWORD RemoveFromDistributedList(const char* primary, const char* server) {
+  DWORD status = static_cast<DWORD>(EditDistributedList(primary, server, ListRemove));
+  if (status == ERROR_SUCCESS) return 0;
+  RoleRecord record{};
+  DWORD size = 0;
+  if (ReadRecord(primary, record, size) != ERROR_SUCCESS) return 0;  // the primary is gone
+  ShowFailure(status);
+  return status;
+}
+
+DWORD AssignDistributed(const char* primary, const char* server) {
+  kv::CWaitCursor wait;
+  char user[kCredentialBufferSize] = {}, password[kCredentialBufferSize] = {};
+  kv::CNetConnection serverSession, primarySession;
+  DWORD status = OpenSession(server, serverSession, user, password);
+  if (status != ERROR_SUCCESS) return status;
+  status = OpenSession(primary, primarySession);
+  if (status != ERROR_SUCCESS) return status;
+  const RoleRecord fresh = BuildRecord(primary, 1, user, password);
+
+  RoleRecord old{};
+  DWORD size = 0;
+  if (ReadRecord(server, old, size) == ERROR_SUCCESS) {
+    if (!ConfirmOverride(server, old)) return SessionCancelled;
+    // The previous primary's registry is reached with the rights in force.
+    std::string previous;
+    if (NamesOtherPrimary(server, old, previous) && RemoveFromDistributedList(previous.c_str(), server) != 0)
+      return ERROR_FILE_NOT_FOUND;
+  }
+
+  status = WriteRecord(server, fresh);
+  if (status != ERROR_SUCCESS) {
+    ShowFailure(status);
+    return status;
+  }
+  status = AddToDistributedList(primary, server);
+  if (status != ERROR_SUCCESS) {
+    ClearRecord(server);  // single attempt; a removal from a previous list stays
+    return status;
+  }
+  return 0;
+}
+
+DWORD RemoveDistributed(const char* primary, const char* server) {
+  kv::CWaitCursor wait;
+  kv::CNetConnection serverSession, primarySession;
+  DWORD status = OpenSession(server, serverSession);
+  if (status != ERROR_SUCCESS) return status;
+  status = OpenSession(primary, primarySession);
+  if (status != ERROR_SUCCESS) return status;
+
+  RoleRecord old{};
+  DWORD size = 0;
+  status = ReadRecord(server, old, size);
+  if (status != ERROR_SUCCESS) {
+    ShowFailure(status);
+    return status;
+  }
+  status = ClearRecord(server);
+  if (status != ERROR_SUCCESS) {
+    ShowFailure(status);
+    return status;
+  }
+  status = RemoveFromDistributedList(primary, server);
+  if (status != ERROR_SUCCESS) {
+    WriteRecord(server, old, size);  // put the role back; best effort
+    return status;
+  }
+  return 0;
+}
+
+DWORD ForceRemoveDistributed(const char* server) {
+  kv::CWaitCursor wait;
+  kv::CNetConnection serverSession;
+  DWORD status = OpenSession(server, serverSession);
+  if (status != ERROR_SUCCESS) return status;
+  RoleRecord old{};
+  DWORD size = 0;
+  status = ReadRecord(server, old, size);
+  if (status == ERROR_SUCCESS) status = ClearRecord(server);
+  if (status != ERROR_SUCCESS) ShowFailure(status);
+  return status;
+}
+
+DWORD MakePrimary(const char* server) {
+  kv::CWaitCursor wait;
+  char user[kCredentialBufferSize] = {}, password[kCredentialBufferSize] = {};
+  kv::CNetConnection serverSession;
+  DWORD status = OpenSession(server, serverSession, user, password);
+  if (status != ERROR_SUCCESS) return status;
+  const RoleRecord fresh = BuildRecord(server, 0, user, password);
+
+  RoleRecord old{};
+  DWORD size = 0;
+  if (ReadRecord(server, old, size) == ERROR_SUCCESS) {
+    if (!ConfirmOverride(server, old)) return SessionCancelled;
+    std::string previous;
+    if (NamesOtherPrimary(server, old, previous)) {
+      kv::CNetConnection previousSession;
+      status = OpenSession(previous.c_str(), previousSession);
+      if (status != ERROR_SUCCESS) return status;
+      if (RemoveFromDistributedList(previous.c_str(), server) != 0) {
+        previousSession.Cancel();
+        serverSession.Cancel();
+        kv::ShowMessageBox(nullptr, LoadResString(IDS_COULD_NOT_DETACH), FailureCaption(), kWarningFlags);
+        return ERROR_FILE_NOT_FOUND;
+      }
+    }
+  }
+
+  status = WriteRecord(server, fresh);
+  if (status != ERROR_SUCCESS) ShowFailure(status);
+  return status;
+}
+
+DWORD DeletePrimary(const char* server) {
+  kv::CWaitCursor wait;
+  kv::CNetConnection serverSession;
+  DWORD status = OpenSession(server, serverSession);
+  if (status != ERROR_SUCCESS) return status;
+  status = ClearRecord(server);
+  if (status != ERROR_SUCCESS) {
+    ShowFailure(status);
+    return status;
+  }
+  EditDistributedList(server, nullptr, ListDelete);  // a list left behind names no one's role
+  return 0;
+}
+
+bool ConfirmationWait(HWND owner, const char* server, const ExpectedState& state) {
+  {
+    kv::CWaitCursor wait;
+    const DWORD delay = ReadBroadcastDelay();
+    int tries = CountBroadcastPeers();
+    if (tries > 0) {
+      ConfirmationSleepFunction sleep = g_sleep.load();
+      if (!sleep) sleep = &::Sleep;
+      // 64 bits: any delay the setting holds adds up without wrapping.
+      unsigned long long elapsed = 0;
+      for (;;) {
+        sleep(delay);
+        RoleRecord record{};
+        DWORD size = sizeof(record);
+        LONG status = ReadLocalRoleRecord(server, kSanProductCode, &record, &size);
+        if (state.kind == ExpectedState::NamesPrimary) {
+          if (PrimaryOf(record) == state.primary) return true;
+        } else if (status != ERROR_SUCCESS) {
+          return true;
+        }
+        if (elapsed > kWaitLimitMs) break;
+        --tries;
+        elapsed += delay;
+        if (tries == 0) break;
+      }
+    }
+  }
+  kv::ShowMessageBox(owner, FormatResString(IDS_TABLE_NOT_UPDATED, server), FailureCaption(), kWarningFlags);
+  return false;
+}
+
+ConfirmationSleepFunction SetConfirmationSleepForTest(ConfirmationSleepFunction function) {
+  return g_sleep.exchange(function);
+}
