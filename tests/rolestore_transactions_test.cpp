@@ -422,8 +422,10 @@ TEST_F(TransactionTest, DeletePrimaryClearsItsRecordAndListButNotItsMembers) {
 // --- the confirmation wait -----------------------------------------------------
 
 std::atomic<int> g_sleeps{0};
+std::atomic<DWORD> g_longestSleep{0};
 std::atomic<int> g_writeAt{0};  // the sleep before which the local table gets BETA's record
-void WINAPI CountingSleep(DWORD) {
+void WINAPI CountingSleep(DWORD ms) {
+  if (ms > g_longestSleep) g_longestSleep = ms;
   if (++g_sleeps == g_writeAt) {
     RoleRecord record = rstest::MakeRecord("ALPHA", 1);
     rstest::WriteSlot("BETA", &record, sizeof(record));
@@ -513,6 +515,14 @@ TEST_F(ConfirmationWaitTest, ReadsAtMostOncePerPeerAndStartsNoReadPastSixtySecon
   SetDelay(70000);
   EXPECT_FALSE(Wait(ExpectedState::Names("ALPHA"), boxes, true));
   EXPECT_EQ(g_sleeps, 2);
+
+  // A damaged setting of INFINITE does not hang: each sleep is bounded.
+  g_sleeps = 0;
+  g_longestSleep = 0;
+  SetDelay(0xFFFFFFFFu);
+  EXPECT_FALSE(Wait(ExpectedState::Names("ALPHA"), boxes, true));
+  EXPECT_EQ(g_sleeps, 2);
+  EXPECT_EQ(g_longestSleep.load(), 60000u);
 }
 
 TEST_F(ConfirmationWaitTest, SucceedsOnTheReadThatShowsTheExpectedState) {

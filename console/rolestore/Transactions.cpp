@@ -240,7 +240,10 @@ bool ConfirmationWait(HWND owner, const char* server, const ExpectedState& state
       // 64 bits: any delay the setting holds adds up without wrapping.
       unsigned long long elapsed = 0;
       for (;;) {
-        sleep(delay);
+        // One sleep never outlasts the wait's limit: a damaged setting (up to
+        // 0xFFFFFFFF, INFINITE) must not hang the console. The elapsed count
+        // still adds the setting's delay, so the number of reads is unchanged.
+        sleep(delay < kWaitLimitMs ? delay : static_cast<DWORD>(kWaitLimitMs));
         RoleRecord record{};
         DWORD size = sizeof(record);
         LONG status = ReadLocalRoleRecord(server, kSanProductCode, &record, &size);
