@@ -1,62 +1,6 @@
 #include "LogonPromptDlg.h"
 
-#include "App.h"
-#include "Messages.h"
-#include "Strings.h"
 #include "resource.h"
 
-const kv::MessageEntry<CLogonPromptDlg> CLogonPromptDlg::kMessages[3] = {
-    kv::OnCommand(IDC_USERNAME, EN_UPDATE, &CLogonPromptDlg::OnUserNameUpdate),
-    kv::OnCommand(IDC_CREDENTIALS_HELP, BN_CLICKED, &CLogonPromptDlg::OnHelp),
-    kv::OnMessage(WM_HELP, &CLogonPromptDlg::OnHelpKey),
-};
-
 CLogonPromptDlg::CLogonPromptDlg(std::string& userName, std::string& password, std::string server, HWND parent)
-    : CDialog(IDD_LOGON_PROMPT, parent),
-      m_strUserName(userName),
-      m_rUserName(userName),
-      m_strPassword(password),
-      m_rPassword(password),
-      m_strServer("\\\\" + server) {}
-
-bool CLogonPromptDlg::ProcessMessageTable(UINT m, WPARAM w, LPARAM l, LRESULT& r) {
-  return kv::DispatchTable(this, kMessages, m, w, l, r) || CDialog::ProcessMessageTable(m, w, l, r);
-}
-
-void CLogonPromptDlg::DoDataExchange(kv::CDataExchange& dx) {
-  kv::DDX_Text(dx, IDC_USERNAME, m_strUserName);
-  kv::DDV_MaxChars(dx, m_strUserName, kMaxCredentialChars);
-  kv::DDX_Text(dx, IDC_PASSWORD, m_strPassword);
-  kv::DDV_MaxChars(dx, m_strPassword, kMaxCredentialChars);
-  kv::DDX_Text(dx, IDC_LOGON_SERVER, m_strServer);
-}
-
-BOOL CLogonPromptDlg::OnInitDialog() {
-  CDialog::OnInitDialog();
-  ::SetFocus(GetDlgItem(IDC_USERNAME));
-  return FALSE;
-}
-
-void CLogonPromptDlg::OnUserNameUpdate() {
-  m_strUserName = kv::GetText(GetDlgItem(IDC_USERNAME));
-  ::EnableWindow(GetDlgItem(IDOK), m_strUserName.empty() ? FALSE : TRUE);
-}
-
-void CLogonPromptDlg::OnOK() {
-  // Validate before handing anything back: an over-long pre-filled value
-  // is refused and the caller's strings stay as they were.
-  if (!UpdateData(TRUE)) return;
-  m_rUserName = m_strUserName;
-  m_rPassword = m_strPassword;
-  EndDialog(IDOK);
-}
-
-void CLogonPromptDlg::OnHelp() { ShowHelpTopic(m_hWnd); }
-
-// F1 is the main window's Help command.
-LRESULT CLogonPromptDlg::OnHelpKey(WPARAM, LPARAM) {
-  kv::CWinApp* app = kv::CWinApp::Current();
-  if (app && app->m_hMainWnd && ::IsWindow(app->m_hMainWnd))
-    ::SendMessageA(app->m_hMainWnd, WM_COMMAND, MAKEWPARAM(ID_HELP, 0), 0);
-  return TRUE;
-}
+    : CCredentialsDlg(IDD_LOGON_PROMPT, IDC_LOGON_SERVER, "\\\\" + server, userName, password, parent) {}

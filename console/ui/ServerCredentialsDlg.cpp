@@ -1,64 +1,16 @@
 #include "ServerCredentialsDlg.h"
 
-#include "App.h"
 #include "Messages.h"
-#include "Strings.h"
 #include "resource.h"
-
-const kv::MessageEntry<CServerCredentialsDlg> CServerCredentialsDlg::kMessages[3] = {
-    kv::OnCommand(IDC_USERNAME, EN_UPDATE, &CServerCredentialsDlg::OnUserNameUpdate),
-    kv::OnCommand(IDC_CREDENTIALS_HELP, BN_CLICKED, &CServerCredentialsDlg::OnHelp),
-    kv::OnMessage(WM_HELP, &CServerCredentialsDlg::OnHelpKey),
-};
 
 CServerCredentialsDlg::CServerCredentialsDlg(std::string& userName, std::string& password, std::string server,
                                              HWND parent)
-    : CDialog(IDD_SERVER_CREDENTIALS, parent),
-      m_strUserName(userName),
-      m_rUserName(userName),
-      m_strPassword(password),
-      m_rPassword(password),
-      m_strServer(LoadResString(IDS_CONNECT_TO_PREFIX) + server) {}
+    : CCredentialsDlg(IDD_SERVER_CREDENTIALS, IDC_CREDENTIALS_SERVER, LoadResString(IDS_CONNECT_TO_PREFIX) + server,
+                      userName, password, parent) {}
 
-bool CServerCredentialsDlg::ProcessMessageTable(UINT m, WPARAM w, LPARAM l, LRESULT& r) {
-  return kv::DispatchTable(this, kMessages, m, w, l, r) || CDialog::ProcessMessageTable(m, w, l, r);
-}
-
-void CServerCredentialsDlg::DoDataExchange(kv::CDataExchange& dx) {
-  kv::DDX_Text(dx, IDC_USERNAME, m_strUserName);
-  kv::DDV_MaxChars(dx, m_strUserName, kMaxCredentialChars);
-  kv::DDX_Text(dx, IDC_PASSWORD, m_strPassword);
-  kv::DDV_MaxChars(dx, m_strPassword, kMaxCredentialChars);
-  kv::DDX_Text(dx, IDC_CREDENTIALS_SERVER, m_strServer);
-}
-
+// Opens with OK enabled, whatever the pre-filled user name.
 BOOL CServerCredentialsDlg::OnInitDialog() {
-  CDialog::OnInitDialog();
-  ::SetFocus(GetDlgItem(IDC_USERNAME));
+  BOOL result = CCredentialsDlg::OnInitDialog();
   ::EnableWindow(GetDlgItem(IDOK), TRUE);
-  return FALSE;
-}
-
-void CServerCredentialsDlg::OnUserNameUpdate() {
-  m_strUserName = kv::GetText(GetDlgItem(IDC_USERNAME));
-  ::EnableWindow(GetDlgItem(IDOK), m_strUserName.empty() ? FALSE : TRUE);
-}
-
-void CServerCredentialsDlg::OnOK() {
-  // Validate before handing anything back: an over-long pre-filled value
-  // is refused and the caller's strings stay as they were.
-  if (!UpdateData(TRUE)) return;
-  m_rUserName = m_strUserName;
-  m_rPassword = m_strPassword;
-  EndDialog(IDOK);
-}
-
-void CServerCredentialsDlg::OnHelp() { ShowHelpTopic(m_hWnd); }
-
-// F1 is the main window's Help command.
-LRESULT CServerCredentialsDlg::OnHelpKey(WPARAM, LPARAM) {
-  kv::CWinApp* app = kv::CWinApp::Current();
-  if (app && app->m_hMainWnd && ::IsWindow(app->m_hMainWnd))
-    ::SendMessageA(app->m_hMainWnd, WM_COMMAND, MAKEWPARAM(ID_HELP, 0), 0);
-  return TRUE;
+  return result;
 }

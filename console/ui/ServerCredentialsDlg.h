@@ -1,33 +1,13 @@
 // "Security" (dialog 154): the credentials stored for a server, edited by
-// the console's Security command. Edits the caller's two strings on OK only.
+// the console's Security command. Shows "to connect to \\" and the server.
 #pragma once
 
-#include <string>
+#include "CredentialsDlg.h"
 
-#include "Dialog.h"
-
-class CServerCredentialsDlg : public kv::CDialog {
+class CServerCredentialsDlg : public CCredentialsDlg {
  public:
   CServerCredentialsDlg(std::string& userName, std::string& password, std::string server, HWND parent = nullptr);
 
-  static constexpr int kMaxCredentialChars = 23;
-
  protected:
   BOOL OnInitDialog() override;
-  void OnOK() override;
-  void DoDataExchange(kv::CDataExchange& dx) override;
-  bool ProcessMessageTable(UINT m, WPARAM w, LPARAM l, LRESULT& r) override;
-
- private:
-  void OnUserNameUpdate();
-  void OnHelp();
-  LRESULT OnHelpKey(WPARAM, LPARAM);
-
-  std::string m_strUserName;
-  std::string& m_rUserName;
-  std::string m_strPassword;
-  std::string& m_rPassword;
-  std::string m_strServer;
-
-  static const kv::MessageEntry<CServerCredentialsDlg> kMessages[3];
 };
