@@ -472,6 +472,21 @@ LONG Scale(unsigned count, FILE* log) {
   return ERROR_SUCCESS;
 }
 
+std::string ServiceStateName(DWORD state) {
+  switch (state) {
+    case SERVICE_RUNNING:
+      return "running";
+    case SERVICE_STOPPED:
+      return "stopped";
+    case SERVICE_START_PENDING:
+      return "start pending";
+    case SERVICE_STOP_PENDING:
+      return "stop pending";
+    default:
+      return "state " + std::to_string(state);
+  }
+}
+
 namespace {
 
 std::string RoleText(const std::string& machine) {
@@ -488,18 +503,7 @@ std::string ServiceText(const std::string& machine, const char* service) {
   LONG rc = ControlLabService(machine, service, ServiceQuery, s);
   if (rc == ERROR_SERVICE_DOES_NOT_EXIST) return "not installed";
   if (rc != ERROR_SUCCESS) return "unknown (" + std::to_string(rc) + ")";
-  switch (s.dwCurrentState) {
-    case SERVICE_RUNNING:
-      return "running";
-    case SERVICE_STOPPED:
-      return "stopped";
-    case SERVICE_START_PENDING:
-      return "start pending";
-    case SERVICE_STOP_PENDING:
-      return "stop pending";
-    default:
-      return "state " + std::to_string(s.dwCurrentState);
-  }
+  return ServiceStateName(s.dwCurrentState);
 }
 
 std::string Join(const std::vector<std::string>& items) {

@@ -61,6 +61,8 @@ void Scramble(uint8_t* field, size_t length);
 enum ServiceOp { ServiceQuery, ServiceStart, ServiceStop };
 // Any machine's service; the local machine's are real services.
 LONG ControlLabService(const std::string& machine, const std::string& service, ServiceOp op, SERVICE_STATUS& status);
+// "running", "stopped", "start pending", "stop pending" or "state N".
+std::string ServiceStateName(DWORD state);
 // The real local kvdiscoverysvc, pointed at this lab's roots.
 LONG InstallLocalService();
 LONG RemoveLocalService();

@@ -64,21 +64,6 @@ std::string Known(const char* name) {
   return canonical;
 }
 
-const char* StateName(DWORD state) {
-  switch (state) {
-    case SERVICE_STOPPED:
-      return "stopped";
-    case SERVICE_START_PENDING:
-      return "start pending";
-    case SERVICE_STOP_PENDING:
-      return "stop pending";
-    case SERVICE_RUNNING:
-      return "running";
-    default:
-      return "other";
-  }
-}
-
 int Add(int argc, char** argv) {
   if (argc < 3) return Usage("add needs a NAME");
   kvlab::MachineSetup m;
@@ -185,7 +170,7 @@ int Service(int argc, char** argv) {
   const char* name = which == "tape" ? "KVTapeEngine" : "kvdiscoverysvc";
   SERVICE_STATUS s = {};
   if (LONG rc = kvlab::ControlLabService(machine, name, sop, s)) return Failed(("service " + op).c_str(), rc);
-  std::printf("%s %s: %s", machine.c_str(), name, StateName(s.dwCurrentState));
+  std::printf("%s %s: %s", machine.c_str(), name, kvlab::ServiceStateName(s.dwCurrentState).c_str());
   if (s.dwCurrentState == SERVICE_START_PENDING || s.dwCurrentState == SERVICE_STOP_PENDING)
     std::printf(" (checkpoint %lu, wait hint %lu ms)", static_cast<unsigned long>(s.dwCheckPoint),
                 static_cast<unsigned long>(s.dwWaitHint));
