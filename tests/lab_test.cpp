@@ -32,7 +32,17 @@ ToolRun Kvlab(const std::string& args) {
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION pi = {};
   std::string command = "\"" + exe + "\" " + args;
-  if (!CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return run;
+  // A start can fail for a moment under a loaded Wine: try once more, and
+  // say why when it still fails, so the test's message names the cause.
+  bool started = CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  if (!started) {
+    Sleep(200);
+    started = CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  }
+  if (!started) {
+    run.output = "kvlab.exe could not be started: error " + std::to_string(GetLastError());
+    return run;
+  }
   kv::CHandle process(pi.hProcess), thread(pi.hThread);
   writer.Reset();
   char buffer[4096];
