@@ -336,11 +336,21 @@ class CToolTipCtrl : public CWnd {
 // Owns its image list.
 class CImageList {
  public:
-  // From a bitmap resource strip of cx-wide images.
+  // From a bitmap resource strip of cx-wide images; pixels of the mask colour
+  // are transparent. The list is true-colour whatever the bitmap's depth:
+  // a palette image list made from an 8-bit strip (ImageList_LoadImage with
+  // LR_CREATEDIBSECTION) does not keep the strip's colour table on every
+  // comctl32, and a device-dependent one may reduce it to 16 colours, so the
+  // strip is loaded with its own colour table and copied into 24-bit images.
   bool CreateFromBitmap(HINSTANCE instance, UINT bitmapId, int cx, int grow, COLORREF mask) {
-    m_list.Reset(::ImageList_LoadImageA(instance, MAKEINTRESOURCEA(bitmapId), cx, grow, mask, IMAGE_BITMAP,
-                                        LR_CREATEDIBSECTION));
-    return static_cast<bool>(m_list);
+    m_list.Reset();
+    CGdiObject strip(::LoadImageA(instance, MAKEINTRESOURCEA(bitmapId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    BITMAP info{};
+    if (!strip || cx <= 0 || ::GetObjectA(strip.Get(), sizeof(info), &info) != sizeof(info)) return false;
+    CImageListHandle list(::ImageList_Create(cx, info.bmHeight, ILC_COLOR24 | ILC_MASK, info.bmWidth / cx, grow));
+    if (!list || ::ImageList_AddMasked(list.Get(), static_cast<HBITMAP>(strip.Get()), mask) < 0) return false;
+    m_list = std::move(list);
+    return true;
   }
   HIMAGELIST GetSafeHandle() const { return m_list.Get(); }
   int GetImageCount() const { return m_list ? ::ImageList_GetImageCount(m_list.Get()) : 0; }

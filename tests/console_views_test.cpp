@@ -7,9 +7,12 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "App.h"
+#include "Handles.h"
 #include "LabAdmin.h"
 #include "RoleConsoleDlg.h"
 #include "RoleTables.h"
@@ -536,6 +539,137 @@ TEST_F(ConsoleViews, CloseOnAMachineWithARoleAsksNothingAndStoresTheBoxAsItStand
   EXPECT_TRUE(ticked) << "the stored setting was not shown";
   EXPECT_TRUE(user.Boxes().empty());
   EXPECT_EQ(::ReadToolSetting(0, "VODIdazur", 0, "AutoRefresh", 1), 0);
+}
+
+// ---------------------------------------------------------------------------
+// What the views draw: each item's picture in the colours of its bitmap.
+
+constexpr COLORREF kImageMask = RGB(128, 0, 0);
+
+// One 16x16 image of a bitmap strip, in the colours of the bitmap's own
+// colour table (read without any image list).
+struct StripImage {
+  COLORREF pixels[16][16] = {};
+};
+
+StripImage LoadStripImage(UINT bitmapId, int index) {
+  StripImage image;
+  kv::CGdiObject strip(
+      ::LoadImageA(kv::ResourceInstance(), MAKEINTRESOURCEA(bitmapId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+  kv::CMemoryDC dc(nullptr);
+  kv::CSelectObject selected(dc.Get(), strip.Get());
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) image.pixels[y][x] = ::GetPixel(dc.Get(), index * 16 + x, y);
+  return image;
+}
+
+// The client area of a control as the screen shows it.
+class DrawnPixels {
+ public:
+  explicit DrawnPixels(HWND control) {
+    RECT client{};
+    ::GetClientRect(control, &client);
+    m_width = client.right;
+    m_height = client.bottom;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = m_width;
+    info.bmiHeader.biHeight = -m_height;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    kv::CGdiObject copy(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    kv::CWindowDC screen(control);
+    kv::CMemoryDC dc(screen.Get());
+    kv::CSelectObject selected(dc.Get(), copy.Get());
+    ::BitBlt(dc.Get(), 0, 0, m_width, m_height, screen.Get(), 0, 0, SRCCOPY);
+    ::GdiFlush();
+    const DWORD* p = static_cast<const DWORD*>(bits);
+    if (p) m_pixels.assign(p, p + static_cast<size_t>(m_width) * m_height);
+  }
+  COLORREF At(int x, int y) const {
+    DWORD v = m_pixels[static_cast<size_t>(y) * m_width + x];
+    return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+  }
+  // Whether image is drawn in an item's line: somewhere along it and
+  // centred on it give or take a pixel (Wine draws tree images one pixel
+  // higher than Windows, so the top line's first row is off the control),
+  // with every picture pixel in its own colour and the mask colour nowhere
+  // (the background shows through there).
+  bool Shows(const StripImage& image, const RECT& line) const {
+    const int centred = line.top + (line.bottom - line.top - 16) / 2;
+    for (int top = centred - 1; top <= centred + 1; ++top)
+      for (int left = std::max<LONG>(line.left, 0); left + 16 <= std::min<LONG>(line.right, m_width); ++left)
+        if (ShowsAt(image, left, top)) return true;
+    return false;
+  }
+
+ private:
+  bool ShowsAt(const StripImage& image, int left, int top) const {
+    int compared = 0;
+    for (int y = std::max(0, -top); y < 16 && top + y < m_height; ++y)
+      for (int x = 0; x < 16; ++x, ++compared) {
+        COLORREF want = image.pixels[y][x], drawn = At(left + x, top + y);
+        if (want == kImageMask ? drawn == kImageMask : drawn != want) return false;
+      }
+    return compared >= 15 * 16;
+  }
+  int m_width = 0, m_height = 0;
+  std::vector<DWORD> m_pixels;
+};
+
+// The whole line of a tree item (TVM_GETITEMRECT takes the item in the rectangle).
+RECT TreeItemLine(const kv::CTreeCtrl& tree, HTREEITEM item) {
+  RECT line{};
+  std::memcpy(&line, &item, sizeof(item));
+  if (!tree.Send(TVM_GETITEMRECT, FALSE, reinterpret_cast<LPARAM>(&line))) return RECT{};
+  return line;
+}
+
+TEST_F(ConsoleViews, TreeAndListDrawEachImageInTheColoursOfItsBitmap) {
+  SetRoleAndWait("OSPREY", "");  // OSPREY is known only from its members: image 2
+  CRoleConsoleDlg dlg;
+  ASSERT_TRUE(dlg.Create(nullptr));
+  ASSERT_EQ(TreeShape(dlg.m_treeServers), "FALCON/0[];OSPREY/2[HERON/1,KITE/1]");
+  ASSERT_GE(dlg.FindListItem("CURLEW"), 0);
+  // Nothing selected, so no item is drawn highlighted.
+  dlg.m_treeServers.SelectItem(nullptr);
+  dlg.m_listServers.SetItemState(-1, 0, LVIS_SELECTED);
+  ::ShowWindow(dlg.m_hWnd, SW_SHOWNOACTIVATE);
+  ::RedrawWindow(dlg.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  DrawnPixels tree(dlg.m_treeServers.GetSafeHwnd());
+  DrawnPixels list(dlg.m_listServers.GetSafeHwnd());
+
+  struct Case {
+    const char* server;
+    bool inTree;
+    UINT bitmap;
+    int image;
+  };
+  const Case cases[] = {
+      {"FALCON", true, IDB_TREE_IMAGES, 0},
+      {"HERON", true, IDB_TREE_IMAGES, 1},
+      {"OSPREY", true, IDB_TREE_IMAGES, 2},
+      {"CURLEW", false, IDB_LIST_IMAGES, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.server) + ": image " + std::to_string(c.image) + " of bitmap " +
+                 std::to_string(c.bitmap));
+    RECT row{};
+    if (c.inTree) {
+      row = TreeItemLine(dlg.m_treeServers, dlg.FindServerItem(c.server));
+      ASSERT_GT(row.bottom, row.top);
+      EXPECT_TRUE(tree.Shows(LoadStripImage(c.bitmap, c.image), row));
+    } else {
+      row.left = LVIR_BOUNDS;
+      ASSERT_TRUE(dlg.m_listServers.Send(LVM_GETITEMRECT, static_cast<WPARAM>(dlg.FindListItem(c.server)),
+                                         reinterpret_cast<LPARAM>(&row)));
+      EXPECT_TRUE(list.Shows(LoadStripImage(c.bitmap, c.image), row));
+    }
+  }
+  // The unconfirmed primary does not look like a confirmed one.
+  EXPECT_FALSE(
+      tree.Shows(LoadStripImage(IDB_TREE_IMAGES, 0), TreeItemLine(dlg.m_treeServers, dlg.FindPrimaryItem("OSPREY"))));
 }
 
 }  // namespace

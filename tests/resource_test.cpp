@@ -568,6 +568,27 @@ TEST(QuaysideImages, StripsMakeThreeMaskedImages) {
         for (int x = 0; x < 16; ++x) drawn += GetPixel(dc, x0 + x, y) != kImageMask;
       EXPECT_GT(drawn, 64) << "image " << image << " is nearly empty";
       EXPECT_LT(drawn, 256) << "image " << image << " has no transparent background";
+
+      // The mask colour is the background only: every pixel of it reaches
+      // the image's edge through others, so no part of the picture (a shaded
+      // bar, a screen) drawn in that colour turns into a hole.
+      bool outside[16][16] = {};
+      std::vector<POINT> todo;
+      for (int k = 0; k < 16; ++k)
+        for (POINT p : {POINT{k, 0}, POINT{k, 15}, POINT{0, k}, POINT{15, k}}) todo.push_back(p);
+      while (!todo.empty()) {
+        POINT p = todo.back();
+        todo.pop_back();
+        if (p.x < 0 || p.y < 0 || p.x > 15 || p.y > 15 || outside[p.y][p.x]) continue;
+        if (GetPixel(dc, x0 + p.x, p.y) != kImageMask) continue;
+        outside[p.y][p.x] = true;
+        for (POINT n : {POINT{p.x + 1, p.y}, POINT{p.x - 1, p.y}, POINT{p.x, p.y + 1}, POINT{p.x, p.y - 1}})
+          todo.push_back(n);
+      }
+      for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+          EXPECT_TRUE(outside[y][x] || GetPixel(dc, x0 + x, y) != kImageMask)
+              << "image " << image << " has the mask colour inside its picture at " << x << "," << y;
     }
     SelectObject(dc, old);
     DeleteDC(dc);

@@ -31,6 +31,7 @@ import os
 import struct
 
 MASK = (128, 0, 0)  # image-list mask colour of bitmaps 131 and 144
+DARK_RED = (160, 0, 0)  # the shaded red of the strips: never the mask colour
 
 # The 16 colours of the standard Windows palette, in their usual order.
 VGA16 = [
@@ -327,7 +328,7 @@ def server16(cv, ox, bars, dimmed=False):
     for y in (3, 5):
         cv.hline(ox + 6, ox + 9, y, slot)
     # status bars
-    colours = {'green': ((0, 208, 0), (0, 112, 0)), 'red': ((236, 0, 0), (128, 0, 0))}
+    colours = {'green': ((0, 208, 0), (0, 112, 0)), 'red': ((236, 0, 0), DARK_RED)}
     for i, kind in enumerate(bars):
         hi, lo = colours[kind]
         y = 8 + i * 3
@@ -373,7 +374,7 @@ def strip_tree():
 def strip_list():
     cv = Canvas(48, 16, MASK)
     cyan = ((0, 224, 224), (200, 255, 255), (0, 128, 128))
-    red = ((232, 24, 24), (255, 160, 160), (128, 0, 0))
+    red = ((232, 24, 24), (255, 160, 160), DARK_RED)
     computer16(cv, 0, cyan)
     computer16(cv, 16, red)
     computer16(cv, 32, cyan, text_lines=True)
