@@ -11,6 +11,7 @@ packages=(
   wine wine64
   fonts-wine fonts-liberation
   xvfb xauth x11-utils xdotool imagemagick
+  halibut python3
 )
 
 missing=()
