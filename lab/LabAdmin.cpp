@@ -5,6 +5,8 @@
 #include <ctime>
 #include <set>
 
+#include <sddl.h>
+
 #include "Catalogue.h"
 #include "DiscoveryNode.h"
 
@@ -51,6 +53,26 @@ DWORD NextFreeSlot() {
   return slot;
 }
 
+// The first address of 10.30.0.0/16 that no machine of the lab has.
+std::string NextFreeAddress() {
+  std::set<std::string> used;
+  kv::CRegKey machines;
+  if (OpenKey(HKEY_LOCAL_MACHINE, MachinesPath(), KEY_READ, machines) == ERROR_SUCCESS) {
+    for (const std::string& name : SubKeyNames(machines.Get())) {
+      kv::CRegKey m;
+      if (OpenKey(machines.Get(), name, KEY_READ, m) == ERROR_SUCCESS) used.insert(ReadString(m.Get(), "IPv4"));
+    }
+  }
+  for (unsigned n = 1; n < 65535; ++n) {
+    if (n % 256 == 0 || n % 256 == 255) continue;
+    std::string ip = "10.30." + std::to_string(n / 256) + "." + std::to_string(n % 256);
+    if (!used.count(ip)) return ip;
+  }
+  return "10.30.255.254";
+}
+
+std::string ListPath() { return ProductRoot() + "\\ELODistributedServers"; }
+
 }  // namespace
 
 bool ValidMachineName(const std::string& name) {
@@ -75,8 +97,6 @@ LONG DestroyLab() {
   ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, LabRoot().c_str());
   ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, ProductRoot().c_str());
   ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, ProductRoot().c_str());
-  ::RegDeleteTreeA(HKEY_CURRENT_USER, ToolSettingsRoot().c_str());
-  ::RegDeleteKeyA(HKEY_CURRENT_USER, ToolSettingsRoot().c_str());
   return KeyExists(HKEY_LOCAL_MACHINE, LabRoot()) ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
 }
 
@@ -91,7 +111,7 @@ LONG AddMachine(const MachineSetup& setup, DWORD slot) {
   if (rc != ERROR_SUCCESS) return rc;
   WriteString(m.Get(), "Name", setup.name);
   WriteString(m.Get(), "Domain", setup.domain);
-  WriteString(m.Get(), "IPv4", setup.ipv4);
+  WriteString(m.Get(), "IPv4", setup.ipv4.empty() ? NextFreeAddress() : setup.ipv4);
   WriteDword(m.Get(), "Type", setup.type);
   WriteDword(m.Get(), "Online", setup.online);
   WriteDword(m.Get(), "Trust", setup.trust);
@@ -235,7 +255,7 @@ LONG SetRole(const std::string& machine, const std::string& primary, const std::
     if (rc == ERROR_SUCCESS && record.distributed) {
       kv::CRegKey proot, list;
       rc = OpenMachineRoot(primaryName, proot);
-      if (rc == ERROR_SUCCESS) rc = CreateKey(proot.Get(), ProductRoot() + "\\ELODistributedServers", list);
+      if (rc == ERROR_SUCCESS) rc = CreateKey(proot.Get(), ListPath(), list);
       if (rc == ERROR_SUCCESS) rc = ::RegSetValueExA(list.Get(), canonical.c_str(), 0, REG_SZ, nullptr, 0);
     }
   }
@@ -255,20 +275,112 @@ LONG ReadRecord(const std::string& machine, RoleRecord& record) {
   return rc;
 }
 
-std::vector<std::string> ListMembers(const std::string& primary) {
-  std::vector<std::string> names;
+std::vector<ListEntry> ReadList(const std::string& primary) {
+  std::vector<ListEntry> entries;
   kv::CRegKey root, list;
   if (OpenMachineRoot(primary, root) != ERROR_SUCCESS ||
-      OpenKey(root.Get(), ProductRoot() + "\\ELODistributedServers", KEY_READ, list) != ERROR_SUCCESS)
-    return names;
-  char name[260];
-  for (DWORD i = 0;; ++i) {
-    DWORD size = sizeof(name);
-    if (::RegEnumValueA(list.Get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    names.emplace_back(name, size);
+      OpenKey(root.Get(), ListPath(), KEY_READ, list) != ERROR_SUCCESS)
+    return entries;
+  DWORD count = 0;
+  if (::RegQueryInfoKeyA(list.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS)
+    return entries;
+  // Room for the longest name the registry allows: a list may hold anything.
+  std::vector<char> name(16384);
+  for (DWORD i = 0; i < count; ++i) {
+    ListEntry e;
+    DWORD length = static_cast<DWORD>(name.size());
+    LONG rc = ::RegEnumValueA(list.Get(), i, name.data(), &length, nullptr, &e.type, nullptr, &e.size);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    if (rc != ERROR_SUCCESS) continue;
+    e.name.assign(name.data(), length);
+    entries.push_back(std::move(e));
   }
-  std::sort(names.begin(), names.end());
+  std::sort(entries.begin(), entries.end(), [](const ListEntry& a, const ListEntry& b) { return a.name < b.name; });
+  return entries;
+}
+
+std::vector<std::string> ListMembers(const std::string& primary) {
+  std::vector<std::string> names;
+  for (const ListEntry& e : ReadList(primary)) names.push_back(e.name);
   return names;
+}
+
+namespace {
+
+// Takes name out of machine's list; the list goes with its last name.
+void RemoveFromList(const std::string& machine, const std::string& name) {
+  kv::CRegKey root, list;
+  if (OpenMachineRoot(machine, root) != ERROR_SUCCESS ||
+      OpenKey(root.Get(), ListPath(), KEY_ALL_ACCESS, list) != ERROR_SUCCESS)
+    return;
+  ::RegDeleteValueA(list.Get(), name.c_str());
+  DWORD values = 1;
+  if (::RegQueryInfoKeyA(list.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr) == ERROR_SUCCESS &&
+      values == 0) {
+    list.Reset();
+    ::RegDeleteKeyA(root.Get(), ListPath().c_str());
+  }
+}
+
+void DeleteList(const std::string& machine) {
+  kv::CRegKey root;
+  if (OpenMachineRoot(machine, root) == ERROR_SUCCESS) ::RegDeleteTreeA(root.Get(), ListPath().c_str());
+}
+
+}  // namespace
+
+LONG SetRoleKeepingLists(const std::string& machine, const std::string& primary, const std::string& user,
+                         const std::string& password) {
+  std::string canonical = FindMachine(machine);
+  if (canonical.empty()) return ERROR_BAD_NETPATH;
+  std::string target = primary.empty() ? std::string() : FindMachine(primary);
+  if (!primary.empty() && target.empty()) return ERROR_BAD_NETPATH;
+  RoleRecord old;
+  std::string former = ReadRecord(canonical, old) == ERROR_SUCCESS ? FieldText(old.primaryName, 24) : std::string();
+  if (LONG rc = SetRole(canonical, target, user, password)) return rc;
+  std::string formerMachine = former.empty() ? std::string() : FindMachine(former);
+  if (!formerMachine.empty() && formerMachine != canonical && formerMachine != target)
+    RemoveFromList(formerMachine, canonical);
+  if (target != canonical) DeleteList(canonical);  // not a primary (any more): no members
+  return ERROR_SUCCESS;
+}
+
+LONG RefuseListWrites(const std::string& machine, bool refuse) {
+  kv::CRegKey root, list;
+  LONG rc = OpenMachineRoot(machine, root);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (!KeyExists(root.Get(), ListPath())) {
+    if (!refuse) return ERROR_SUCCESS;
+    if ((rc = CreateKey(root.Get(), ListPath(), list)) != ERROR_SUCCESS) return rc;
+  }
+  rc = ::RegOpenKeyExA(root.Get(), ListPath().c_str(), 0, WRITE_DAC, list.Put());
+  if (rc != ERROR_SUCCESS) return rc;
+  // Everyone: read, delete and change the DACL back; no value or key writes.
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(refuse ? "D:P(A;;KRSDWD;;;WD)" : "D:(A;;KA;;;WD)",
+                                                              SDDL_REVISION_1, &sd, nullptr))
+    return static_cast<LONG>(::GetLastError());
+  rc = ::RegSetKeySecurity(list.Get(), DACL_SECURITY_INFORMATION, sd);
+  ::LocalFree(sd);
+  return rc;
+}
+
+std::string Printable(const std::string& bytes) {
+  std::string text;
+  for (unsigned char c : bytes) {
+    if (c == '\\') {
+      text += "\\\\";
+    } else if (c >= 0x20 && c < 0x7F) {
+      text += static_cast<char>(c);
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof(hex), "\\x%02X", c);
+      text += hex;
+    }
+  }
+  return text;
 }
 
 LONG ControlLabService(const std::string& machine, const std::string& service, ServiceOp op, SERVICE_STATUS& status) {
@@ -495,7 +607,7 @@ std::string RoleText(const std::string& machine) {
   if (rc == ERROR_FILE_NOT_FOUND) return "none";
   if (rc != ERROR_SUCCESS) return "damaged";
   std::string primary = FieldText(r.primaryName, 24);
-  return primary == machine ? "primary" : "distributed of " + primary;
+  return primary == machine ? "primary" : "distributed of " + Printable(primary);
 }
 
 std::string ServiceText(const std::string& machine, const char* service) {
@@ -510,6 +622,22 @@ std::string Join(const std::vector<std::string>& items) {
   std::string text;
   for (const std::string& s : items) text += (text.empty() ? "" : ",") + s;
   return text.empty() ? "-" : text;
+}
+
+std::vector<std::string> PrintableMembers(const std::string& primary) {
+  std::vector<std::string> names;
+  for (const ListEntry& e : ReadList(primary)) names.push_back(Printable(e.name));
+  return names;
+}
+
+// What a member's record says, for a line of the audit.
+std::string RecordSays(const std::string& machine) {
+  RoleRecord r;
+  LONG rc = ReadRecord(machine, r);
+  if (rc == ERROR_FILE_NOT_FOUND) return "no primary";
+  if (rc != ERROR_SUCCESS) return "nothing readable (status " + std::to_string(rc) + ")";
+  std::string primary = FieldText(r.primaryName, 24);
+  return primary.empty() ? "no primary" : Printable(primary);
 }
 
 }  // namespace
@@ -539,7 +667,7 @@ void Show(FILE* out) {
       kv::CRegKey product;
       if (OpenKey(server.Get(), kvcore::SanKeyName(), KEY_READ, product) == ERROR_SUCCESS) {
         std::vector<uint8_t> r = ReadBinary(product.Get(), "Slot_1");
-        record = r.size() == sizeof(RoleRecord) ? "names " + FieldText(r.data(), 24)
+        record = r.size() == sizeof(RoleRecord) ? "names " + Printable(FieldText(r.data(), 24))
                                                 : "damaged (" + std::to_string(r.size()) + " bytes)";
       }
       std::fprintf(out, "  %-15s %-15s %4lu %-15s %-20s %s\n", s.c_str(), FieldText(e.domainName, 16).c_str(),
@@ -554,7 +682,7 @@ void Show(FILE* out) {
     std::string name = m + (r.local ? "*" : "");
     std::fprintf(out, "  %-15s %-7s %-5s %-20s %-26s %-20s %s\n", name.c_str(), r.online ? "online" : "offline",
                  r.trust ? "yes" : "no", Join(AccountUsers(m)).c_str(), RoleText(m).c_str(),
-                 Join(ListMembers(m)).c_str(), ServiceText(m, kDiscovery).c_str());
+                 Join(PrintableMembers(m)).c_str(), ServiceText(m, kDiscovery).c_str());
   }
   std::fprintf(out, "  (* the local machine)\n\nlocal services: kvdiscoverysvc %s, KVTapeEngine %s\n",
                ServiceText(LocalComputerName(), kDiscovery).c_str(),
@@ -563,46 +691,52 @@ void Show(FILE* out) {
 
 int Audit(FILE* out) {
   int problems = 0;
-  std::vector<std::string> machines = MachineNames();
-  for (const std::string& m : machines) {
+  auto report = [&](const std::string& line) {
+    std::fprintf(out, "%s\n", line.c_str());
+    ++problems;
+  };
+  for (const std::string& m : MachineNames()) {
+    // The machine's own record against the list of the primary it names.
     RoleRecord r;
     LONG rc = ReadRecord(m, r);
-    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
-      std::fprintf(out, "%s: role record is damaged (status %ld)\n", m.c_str(), static_cast<long>(rc));
-      ++problems;
-      continue;
-    }
     std::string primary = rc == ERROR_SUCCESS ? FieldText(r.primaryName, 24) : std::string();
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
+      report(m + ": role record is damaged (status " + std::to_string(rc) + ")");
     if (!primary.empty() && primary != m) {
-      if (FindMachine(primary).empty()) {
-        std::fprintf(out, "%s: record names %s, which is not a machine of the lab\n", m.c_str(), primary.c_str());
-        ++problems;
-        continue;
-      }
-      std::vector<std::string> members = ListMembers(primary);
-      if (std::find(members.begin(), members.end(), m) == members.end()) {
-        std::fprintf(out, "%s: record names %s but %s's list does not hold %s\n", m.c_str(), primary.c_str(),
-                     primary.c_str(), m.c_str());
-        ++problems;
-      }
-      RoleRecord pr;
-      if (ReadRecord(primary, pr) != ERROR_SUCCESS || FieldText(pr.primaryName, 24) != primary) {
-        std::fprintf(out, "%s: record names %s, which is not a primary\n", m.c_str(), primary.c_str());
-        ++problems;
+      std::string p = FindMachine(primary);
+      if (p.empty()) {
+        report(m + ": record names " + Printable(primary) + ", which is not a machine of the lab");
+      } else if (p != primary) {
+        report(m + ": record names " + Printable(primary) + " but the machine is " + p +
+               " (names compare case-sensitively)");
+      } else {
+        std::vector<std::string> members = ListMembers(p);
+        if (std::find(members.begin(), members.end(), m) == members.end())
+          report(m + ": record names " + p + " but " + p + "'s list does not hold " + m);
+        RoleRecord pr;
+        if (ReadRecord(p, pr) != ERROR_SUCCESS || FieldText(pr.primaryName, 24) != p)
+          report(m + ": record names " + p + ", which is not a primary");
       }
     }
-    for (const std::string& member : ListMembers(m)) {
-      RoleRecord mr;
-      std::string names = ReadRecord(member, mr) == ERROR_SUCCESS ? FieldText(mr.primaryName, 24) : std::string();
-      if (names != m) {
-        std::fprintf(out, "%s: list holds %s but %s's record names %s\n", m.c_str(), member.c_str(), member.c_str(),
-                     names.empty() ? "no primary" : names.c_str());
-        ++problems;
+    // The machine's list against the records of the machines it holds.
+    std::vector<ListEntry> list = ReadList(m);
+    if (!list.empty() && primary != m) report(m + ": has a member list but is not a primary");
+    for (const ListEntry& e : list) {
+      const std::string name = Printable(e.name);
+      if (e.type != REG_SZ || e.size > 1)
+        report(m + ": list entry " + name + " is not an empty REG_SZ (type " + std::to_string(e.type) + ", " +
+               std::to_string(e.size) + " bytes)");
+      std::string member = FindMachine(e.name);
+      if (e.name == m) {
+        report(m + ": list holds " + m + " itself");
+      } else if (member.empty()) {
+        report(m + ": list holds " + name + ", which is not a machine of the lab");
+      } else if (member != e.name) {
+        report(m + ": list holds " + name + " but the machine is " + member + " (names compare case-sensitively)");
+      } else {
+        std::string says = RecordSays(member);
+        if (says != m) report(m + ": list holds " + member + " but " + member + "'s record names " + says);
       }
-    }
-    if (primary != m && !ListMembers(m).empty()) {
-      std::fprintf(out, "%s: has a member list but is not a primary\n", m.c_str());
-      ++problems;
     }
   }
   std::fprintf(out, problems ? "audit: %d disagreement(s)\n" : "audit: no disagreements\n", problems);

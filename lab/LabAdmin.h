@@ -23,7 +23,7 @@ struct MachineSetup {
   std::string name;
   std::string domain = "KESTRAVA";
   DWORD type = 24;
-  std::string ipv4 = "10.10.0.1";
+  std::string ipv4;  // empty: the next address no machine of the lab has (10.30.0.1, ...)
   bool online = true;
   bool trust = false;
   bool san = true;               // reports product 65
@@ -35,8 +35,9 @@ struct MachineSetup {
 bool ValidMachineName(const std::string& name);
 
 LONG CreateLab(DWORD transitionMs = 1500);
-// Stops the host, removes the lab, the product's registry data and the tool
-// settings of this lab's roots. The local service is left alone.
+// Stops the host, removes the lab and the product's registry data of this
+// lab's roots. The local service and the user's own tool settings (HKCU) are
+// left alone.
 LONG DestroyLab();
 LONG AddMachine(const MachineSetup& setup, DWORD slot = 0xFFFFFFFF);
 LONG RemoveMachine(const std::string& name);
@@ -54,8 +55,27 @@ LONG OpenMachineRoot(const std::string& machine, kv::CRegKey& root);
 // list. The credentials are scrambled into the record.
 LONG SetRole(const std::string& machine, const std::string& primary, const std::string& user,
              const std::string& password);
+// What the lab's own tool does: SetRole, and the lists kept in step with
+// the records. The machine leaves the list of a former primary, and a
+// primary that stops being one loses its list.
+LONG SetRoleKeepingLists(const std::string& machine, const std::string& primary, const std::string& user,
+                         const std::string& password);
 LONG ReadRecord(const std::string& machine, RoleRecord& record);
+// One value of a primary's member list, whatever its name length or type.
+// A well-formed entry is an empty REG_SZ named after a machine.
+struct ListEntry {
+  std::string name;
+  DWORD type = REG_SZ;
+  DWORD size = 0;
+};
+std::vector<ListEntry> ReadList(const std::string& primary);  // sorted by name
 std::vector<std::string> ListMembers(const std::string& primary);
+// Fault injection for tests: the machine's member list refuses writes (its
+// key is readable, nothing can be added to it or created under it).
+LONG RefuseListWrites(const std::string& machine, bool refuse);
+// Bytes as text that keeps a line whole: printable ASCII as it is, a
+// backslash doubled, anything else as \xNN.
+std::string Printable(const std::string& bytes);
 void Scramble(uint8_t* field, size_t length);
 
 enum ServiceOp { ServiceQuery, ServiceStart, ServiceStop };

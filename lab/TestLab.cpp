@@ -50,6 +50,8 @@ CScopedLab::~CScopedLab() {
   ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, parent.c_str());
   ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, parent.c_str());
   ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\KestravaLabTests");  // only when empty
+  ::RegDeleteTreeA(HKEY_CURRENT_USER, m_toolRoot.c_str());            // the test's own settings
+  ::RegDeleteKeyA(HKEY_CURRENT_USER, m_toolRoot.c_str());
   ::RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\KestravaLabTests");
   for (int i = 0; i < 3; ++i) ::SetEnvironmentVariableA(kVars[i], m_hadEnv[i] ? m_savedEnv[i].c_str() : nullptr);
   if (m_serviceTouched && m_serviceExisted && m_serviceWasRunning) StartLocalService();

@@ -25,6 +25,7 @@ const char kUsage[] =
     "  trust NAME on|off\n"
     "  offline NAME | online NAME\n"
     "  set-role NAME PRIMARY|none [--user USER --password PASSWORD]\n"
+    "                                      write the record; the member lists follow\n"
     "  service start|stop|status MACHINE [discovery|tape]\n"
     "  busy [SECONDS]                      hold \"KestravaIsRunning\" until Enter (or for SECONDS)\n"
     "  scale N                             add N running servers SAN00001..\n";
@@ -45,17 +46,31 @@ int Failed(const char* what, LONG rc) {
   return 1;
 }
 
+// A decimal number of digits only (no sign, blank or other character) that
+// is at most max.
 bool ParseUnsigned(const char* text, unsigned long max, unsigned long& out) {
   if (!text || !*text) return false;
-  char* end = nullptr;
-  out = std::strtoul(text, &end, 10);
-  return *end == '\0' && text[0] != '-' && out <= max;
+  unsigned long long value = 0;
+  for (const char* p = text; *p; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    value = value * 10 + static_cast<unsigned>(*p - '0');
+    if (value > max) return false;
+  }
+  out = static_cast<unsigned long>(value);
+  return true;
 }
 
+// Four numbers 0 to 255, each of one to three digits, between dots.
 bool ValidIPv4(const char* text) {
-  unsigned a, b, c, d;
-  char extra;
-  return std::sscanf(text, "%u.%u.%u.%u%c", &a, &b, &c, &d, &extra) == 4 && a < 256 && b < 256 && c < 256 && d < 256;
+  std::string rest = text ? text : "";
+  for (int part = 0; part < 4; ++part) {
+    size_t dot = part < 3 ? rest.find('.') : rest.size();
+    if (dot == std::string::npos || dot == 0 || dot > 3) return false;
+    unsigned long n = 0;
+    if (!ParseUnsigned(rest.substr(0, dot).c_str(), 255, n)) return false;
+    rest = part < 3 ? rest.substr(dot + 1) : std::string();
+  }
+  return true;
 }
 
 std::string Known(const char* name) {
@@ -69,7 +84,6 @@ int Add(int argc, char** argv) {
   kvlab::MachineSetup m;
   m.name = argv[2];
   if (!kvlab::ValidMachineName(m.name)) return Usage("a machine name has 1 to 15 letters, digits, '-' or '_'");
-  m.ipv4 = "10.30.0.1";
   for (int i = 3; i < argc; ++i) {
     std::string o = argv[i];
     unsigned long n = 0;
@@ -148,7 +162,7 @@ int SetRole(int argc, char** argv) {
     // Without a password the record carries nothing that opens a session.
     std::fprintf(stderr, "kvlab: note: no --password given; the record holds an empty password\n");
   }
-  if (LONG rc = kvlab::SetRole(m, primary, user, password)) return Failed("set-role", rc);
+  if (LONG rc = kvlab::SetRoleKeepingLists(m, primary, user, password)) return Failed("set-role", rc);
   std::printf(primary.empty() ? "%s: no role\n" : "%s: record names %s\n", m.c_str(), primary.c_str());
   return 0;
 }

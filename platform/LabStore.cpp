@@ -316,10 +316,13 @@ LONG EnsureHost() {
   if (HostRunning()) return ERROR_SUCCESS;
   std::string exe = ThisModuleDirectory() + "kvlabhost.exe";
   std::string command = "\"" + exe + "\"";
-  // The host inherits no handle: it must not hold the caller's output pipes
-  // (a test runner or a parent reading them would wait for it to end).
+  // The host inherits no handle, not even the standard ones that a console
+  // child is otherwise given: it must not hold the caller's output pipes (a
+  // test runner or a parent reading them would wait for it to end).
   STARTUPINFOA si = {};
   si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = si.hStdOutput = si.hStdError = INVALID_HANDLE_VALUE;
   PROCESS_INFORMATION pi = {};
   if (!::CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si,
                         &pi))

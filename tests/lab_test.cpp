@@ -2,8 +2,11 @@
 // handling of bad input (exit codes, no password in any output).
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <set>
 #include <string>
 
+#include "Bus.h"
 #include "LabAdmin.h"
 #include "TestLab.h"
 
@@ -45,12 +48,36 @@ ToolRun Kvlab(const std::string& args) {
   }
   kv::CHandle process(pi.hProcess), thread(pi.hThread);
   writer.Reset();
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(read, buffer, sizeof(buffer), &got, nullptr) && got) run.output.append(buffer, got);
+  // Read until the pipe ends. It must end when kvlab does: a program that
+  // kvlab leaves running (the lab host) must not hold its output.
+  DWORD exitedAt = 0;
+  for (DWORD start = GetTickCount();;) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(read, nullptr, 0, nullptr, &available, nullptr)) break;  // every writer is gone
+    if (available) {
+      char buffer[4096];
+      DWORD got = 0;
+      if (!ReadFile(read, buffer, sizeof(buffer), &got, nullptr)) break;
+      run.output.append(buffer, got);
+      continue;
+    }
+    if (!exitedAt && WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0) exitedAt = GetTickCount();
+    if (exitedAt && GetTickCount() - exitedAt > 5000) {
+      ADD_FAILURE() << "kvlab " << args << " ended but its output is still held open";
+      break;
+    }
+    if (GetTickCount() - start > 60000) break;
+    Sleep(10);
+  }
   WaitForSingleObject(pi.hProcess, 30000);
   GetExitCodeProcess(pi.hProcess, &run.code);
   return run;
+}
+
+kvlab::MachineSetup Named(const std::string& name) {
+  kvlab::MachineSetup m;
+  m.name = name;
+  return m;
 }
 
 class LabTool : public ::testing::Test {
@@ -60,7 +87,14 @@ class LabTool : public ::testing::Test {
 
 TEST_F(LabTool, DefaultLabShowsEveryCase) {
   ASSERT_EQ(0, lab.StartLocalDiscovery());
+  // The user's own console setting survives the lab being built afresh.
+  kv::CRegKey setting;
+  ASSERT_EQ(0, kvlab::CreateKey(HKEY_CURRENT_USER, kvlab::ToolSettingsRoot() + "\\VODIdazur", setting));
+  ASSERT_EQ(0, kvlab::WriteDword(setting.Get(), "AutoRefresh", 1));
+  setting.Reset();
   ASSERT_EQ(0, kvlab::BuildDefaultLab(nullptr));
+  ASSERT_EQ(0, kvlab::OpenKey(HKEY_CURRENT_USER, kvlab::ToolSettingsRoot() + "\\VODIdazur", KEY_READ, setting));
+  EXPECT_EQ(1u, kvlab::ReadDword(setting.Get(), "AutoRefresh", 0));
   EXPECT_EQ(12u, kvlab::MachineNames().size());
   ToolRun show = Kvlab("show");
   ASSERT_EQ(0u, show.code) << show.output;
@@ -138,6 +172,178 @@ TEST_F(LabTool, ChangesAndBadInput) {
   EXPECT_EQ(0u, Kvlab("remove ALPHA").code);
   EXPECT_TRUE(kvlab::FindMachine("ALPHA").empty());
   EXPECT_EQ(1u, Kvlab("remove ALPHA").code);
+}
+
+// --- the tool's checks of its input, and what it leaves behind --------------
+
+TEST_F(LabTool, NumbersAddressesAndNamesAreCheckedWholeAndEachMachineGetsItsOwnAddress) {
+  struct Case {
+    const char* args;
+    DWORD code;
+  };
+  const Case cases[] = {
+      {"add T1 --type 4294967296", 2},
+      {"add T1 --type 99999999999999999999", 2},
+      {"add T1 --type \" -5\"", 2},
+      {"add T1 --type \" 5\"", 2},
+      {"add T1 --type +5", 2},
+      {"add T1 --type 5x", 2},
+      {"add T1 --type \"\"", 2},
+      {"add T1 --ip \" 10.1.1.1\"", 2},
+      {"add T1 --ip 10.1.1", 2},
+      {"add T1 --ip 10.1.1.1.1", 2},
+      {"add T1 --ip 10.1.1.+1", 2},
+      {"add T1 --ip 10.01234.1.1", 2},
+      {"add NAME16-ABCDEFGHI", 2},
+      {"add T1 --type 4294967295 --ip 10.255.0.9", 0},
+      {"add NAME15-ABCDEFGH", 0},
+      {"add T2", 0},
+      {"add T3", 0},
+  };
+  EXPECT_FALSE(kvlab::HostRunning());
+  for (const Case& c : cases) EXPECT_EQ(c.code, Kvlab(c.args).code) << c.args;
+  EXPECT_TRUE(kvlab::HostRunning());  // started by the tool; the reads above ended all the same
+
+  auto machine = [](const char* name, const char* value) {
+    kv::CRegKey key;
+    EXPECT_EQ(0, kvlab::OpenKey(HKEY_LOCAL_MACHINE, kvlab::MachinePath(name), KEY_READ, key)) << name;
+    return value[0] == 'T' ? std::to_string(kvlab::ReadDword(key.Get(), "Type", 0))
+                           : kvlab::ReadString(key.Get(), "IPv4");
+  };
+  EXPECT_EQ("4294967295", machine("T1", "Type"));
+  EXPECT_EQ("10.255.0.9", machine("T1", "IPv4"));
+  static_assert(sizeof("NAME15-ABCDEFGH") == 16, "a name of 15 characters");
+  EXPECT_EQ("NAME15-ABCDEFGH", kvlab::FindMachine("name15-abcdefgh"));
+  std::set<std::string> addresses;
+  for (const char* name : {"T1", "T2", "T3", "NAME15-ABCDEFGH"}) addresses.insert(machine(name, "IPv4"));
+  EXPECT_EQ(4u, addresses.size());
+  EXPECT_EQ(ERROR_INVALID_NAME, kvlab::AddMachine(Named("NAME16-ABCDEFGHJ")));
+  EXPECT_EQ(0, kvlab::AddMachine(Named("NAME15-ABCDEFGJ")));
+
+  // The host publishes the 15-character name whole.
+  kvcore::CBus bus;
+  ASSERT_TRUE(bus.Open());
+  kvcore::BusSlot slot = {};
+  uint32_t index = kvcore::SlotOfMachine("NAME15-ABCDEFGH");
+  for (int i = 0; i < 250 && !(bus.Read(index, slot) && slot.state == kvcore::SlotActive); ++i) Sleep(20);
+  EXPECT_STREQ("NAME15-ABCDEFGH", slot.name);
+  EXPECT_STREQ("NAME15-ABCDEFGH", slot.entry.serverName);
+}
+
+// Lines of a tool's output, without line ends.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    lines.push_back(text.substr(start, end - start - (end > start && text[end - 1] == '\r')));
+  return lines;
+}
+
+bool AllPrintable(const std::string& text) {
+  for (unsigned char c : text)
+    if ((c < 0x20 && c != '\n' && c != '\r') || c >= 0x7F) return false;
+  return true;
+}
+
+// A value in machine's member list, as a damaged or hand-edited list holds it.
+void ListValue(const char* machine, const std::string& name, DWORD type = REG_SZ) {
+  kv::CRegKey root, list;
+  DWORD data = 7;
+  ASSERT_EQ(0, kvlab::OpenMachineRoot(machine, root));
+  ASSERT_EQ(0, kvlab::CreateKey(root.Get(), kvlab::ProductRoot() + "\\ELODistributedServers", list));
+  ASSERT_EQ(0, RegSetValueExA(list.Get(), name.c_str(), 0, type, reinterpret_cast<const BYTE*>(&data),
+                              type == REG_DWORD ? 4 : 0));
+}
+
+// Machine's own record naming primary byte for byte.
+void RawRecord(const char* machine, const std::string& primary) {
+  RoleRecord r = {};
+  memcpy(r.primaryName, primary.data(), primary.size());
+  kv::CRegKey root, key;
+  ASSERT_EQ(0, kvlab::OpenMachineRoot(machine, root));
+  ASSERT_EQ(0, kvlab::CreateKey(root.Get(), kvlab::ProductRoot() + "\\RoleRecord\\SanOption", key));
+  ASSERT_EQ(0, kvlab::WriteBinary(key.Get(), "Slot_1", &r, sizeof(r)));
+}
+
+// Each case: a lab of its own where P1 and P2 are primaries and M a member of
+// P1, one damage, then the whole audit and what show says.
+TEST(LabAudit, NamesEveryDisagreementAndReadsEveryListValue) {
+  const std::string longName(300, 'L');
+  struct Case {
+    std::function<void()> damage;
+    std::vector<std::string> audit;  // every line, in order
+    std::string shown;               // a text that show prints
+  };
+  const Case cases[] = {
+      {[] {}, {"audit: no disagreements"}, "primary"},
+      {[] { ListValue("P1", "P1"); }, {"P1: list holds P1 itself", "audit: 1 disagreement(s)"}, "M,P1"},
+      {[] { ASSERT_EQ(0, kvlab::SetRole("M", "P2", "Administrator", "pw")); },  // P1's list keeps M
+       {"P1: list holds M but M's record names P2", "audit: 1 disagreement(s)"},
+       "distributed of P2"},
+      {[&] {
+         ListValue("P1", longName);
+         ListValue("P1", "NOSUCH");
+         ListValue("P1", "P2", REG_DWORD);
+       },
+       {"P1: list holds " + longName + ", which is not a machine of the lab",
+        "P1: list holds NOSUCH, which is not a machine of the lab",
+        "P1: list entry P2 is not an empty REG_SZ (type 4, 4 bytes)", "P1: list holds P2 but P2's record names P2",
+        "audit: 4 disagreement(s)"},
+       longName + ",M,NOSUCH,P2"},
+      {[] { RawRecord("M", "P\x01\n\\1"); },
+       {R"(M: record names P\x01\x0A\\1, which is not a machine of the lab)",
+        R"(P1: list holds M but M's record names P\x01\x0A\\1)", "audit: 2 disagreement(s)"},
+       R"(distributed of P\x01\x0A\\1)"},
+      {[] { RawRecord("M", "p1"); },
+       {"M: record names p1 but the machine is P1 (names compare case-sensitively)",
+        "P1: list holds M but M's record names p1", "audit: 2 disagreement(s)"},
+       "distributed of p1"},
+  };
+  for (const Case& c : cases) {
+    kvlab::CScopedLab lab("audit", 0);
+    for (const char* name : {"P1", "P2", "M"}) ASSERT_EQ(0, kvlab::AddMachine(Named(name)));
+    ASSERT_EQ(0, kvlab::SetRole("P1", "P1", "Administrator", "pw"));
+    ASSERT_EQ(0, kvlab::SetRole("P2", "P2", "Administrator", "pw"));
+    ASSERT_EQ(0, kvlab::SetRole("M", "P1", "Administrator", "pw"));
+    c.damage();
+    ToolRun audit = Kvlab("audit");
+    EXPECT_EQ(c.audit.size() > 1 ? 1u : 0u, audit.code) << c.audit[0];
+    EXPECT_EQ(c.audit, Lines(audit.output));
+    ToolRun show = Kvlab("show");
+    EXPECT_EQ(0u, show.code);
+    EXPECT_NE(std::string::npos, show.output.find(c.shown)) << c.shown << "\n" << show.output;
+    EXPECT_TRUE(AllPrintable(audit.output + show.output)) << c.audit[0];
+  }
+}
+
+// set-role keeps the member lists in step with the records, step by step.
+TEST(LabSetRole, KeepsTheListsInStep) {
+  kvlab::CScopedLab lab("setrole", 0);
+  for (const char* name : {"P1", "P2", "M"}) ASSERT_EQ(0, kvlab::AddMachine(Named(name)));
+  struct Step {
+    const char* args;
+    std::vector<std::string> p1, p2, m;  // the three lists afterwards
+    bool clean;                          // audit finds nothing
+  };
+  const Step steps[] = {
+      {"set-role P1 P1", {}, {}, {}, true},
+      {"set-role P2 P2", {}, {}, {}, true},
+      {"set-role M P1", {"M"}, {}, {}, true},
+      {"set-role M P2", {}, {"M"}, {}, true},         // leaves its former primary's list
+      {"set-role P1 P2", {}, {"M", "P1"}, {}, true},  // a primary with no members joins one
+      {"set-role M M", {}, {"P1"}, {}, true},
+      {"set-role P1 M", {}, {}, {"P1"}, true},
+      {"set-role M none", {}, {}, {}, false},  // a demoted primary's list goes; P1 names M still
+      {"set-role P1 none", {}, {}, {}, true},
+  };
+  for (const Step& s : steps) {
+    ToolRun run = Kvlab(s.args);
+    ASSERT_EQ(0u, run.code) << s.args << "\n" << run.output;
+    EXPECT_EQ(s.p1, kvlab::ListMembers("P1")) << s.args;
+    EXPECT_EQ(s.p2, kvlab::ListMembers("P2")) << s.args;
+    EXPECT_EQ(s.m, kvlab::ListMembers("M")) << s.args;
+    EXPECT_EQ(s.clean ? 0u : 1u, Kvlab("audit").code) << s.args;
+  }
 }
 
 }  // namespace
