@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
-  googletest
+  googletest nlohmann-json3-dev
   wine wine64
   fonts-wine fonts-liberation
   xvfb xauth x11-utils xdotool imagemagick

@@ -3,18 +3,15 @@
 #include <cstring>
 
 #include "App.h"
-#include "LogonPromptDlg.h"
-#include "MessageBox.h"
 #include "Messages.h"
 #include "ProductTypes.h"
 #include "Remote.h"
+#include "RoleStoreUser.h"
 #include "RoleTables.h"
 #include "Strings.h"
 #include "resource.h"
 
 namespace {
-
-constexpr UINT kRetryBoxFlags = MB_OKCANCEL | MB_ICONERROR | MB_TASKMODAL | MB_TOPMOST;  // 0x42011
 
 struct Credentials {
   std::string user;
@@ -47,10 +44,9 @@ DWORD Connect(const std::string& name, const Credentials& credentials) {
   return kvr::WNetAddConnection2A(&resource, credentials.password.c_str(), credentials.user.c_str(), 0);
 }
 
-// Runs the credentials dialog over credentials; false when cancelled.
+// Asks for credentials over the ones given; false when cancelled.
 bool AskCredentials(const char* host, Credentials& credentials) {
-  CLogonPromptDlg dlg(credentials.user, credentials.password, host);
-  return dlg.DoModal() != IDCANCEL;
+  return RoleStoreUser().AskCredentials(host, credentials.user, credentials.password);
 }
 
 void CopyOut(char* out, const std::string& text) {
@@ -93,8 +89,7 @@ DWORD OpenAdminSession(const char* host, const char* share, char* userOut, char*
   } else if (status != ERROR_SUCCESS) {
     // One prompt, one more attempt.
     std::string text = FormatResString(IDS_CONNECT_FAILED, host ? host : "");
-    if (kv::ShowMessageBox(nullptr, text, LoadResString(IDS_APP_TITLE), kRetryBoxFlags) != IDOK)
-      return SessionCancelled;
+    if (!RoleStoreUser().AskRetry(host, status, text, LoadResString(IDS_APP_TITLE))) return SessionCancelled;
     if (!AskCredentials(host, credentials)) return SessionCancelled;
     status = Connect(name, credentials);
     if (status != ERROR_SUCCESS) return status;

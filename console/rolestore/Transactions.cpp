@@ -10,21 +10,20 @@
 #include "MessageBox.h"
 #include "Messages.h"
 #include "ProductTypes.h"
+#include "RoleStoreUser.h"
 #include "RoleTables.h"
 #include "Strings.h"
 #include "resource.h"
 
 namespace {
 
-constexpr UINT kConfirmFlags = MB_OKCANCEL | MB_ICONWARNING | MB_TASKMODAL | MB_TOPMOST;  // 0x42031
-constexpr UINT kWarningFlags = MB_OK | MB_ICONWARNING | MB_TASKMODAL | MB_TOPMOST;        // 0x42030
 constexpr unsigned long long kWaitLimitMs = 60000;
 
 std::atomic<ConfirmationSleepFunction> g_sleep{nullptr};
 
 std::string FailureCaption() { return LoadResString(IDS_FAILED_TRANSACTION); }
 
-void ShowFailure(DWORD status) { ShowSystemError(FailureCaption(), status); }
+void ShowFailure(DWORD status) { RoleStoreUser().ReportFailure(FailureCaption(), status); }
 
 // Opens the session to host and takes ownership of it, so that every exit of
 // the transaction closes it. A status other than cancel is shown here.
@@ -81,7 +80,7 @@ bool ConfirmOverride(const char* server, const RoleRecord& record) {
     text = kv::Format("%s %s to %s\n%s", server, LoadResString(IDS_ALREADY_ASSIGNED).c_str(), primary.c_str(),
                       LoadResString(IDS_PRESS_OK_TO_PROCEED).c_str());
   }
-  return kv::ShowMessageBox(nullptr, text, FailureCaption(), kConfirmFlags) == IDOK;
+  return RoleStoreUser().Confirm(text, FailureCaption());
 }
 
 // The previous primary that a record names, when it names one other than
@@ -204,7 +203,7 @@ DWORD MakePrimary(const char* server) {
       if (RemoveFromDistributedList(previous.c_str(), server) != 0) {
         previousSession.Cancel();
         serverSession.Cancel();
-        kv::ShowMessageBox(nullptr, LoadResString(IDS_COULD_NOT_DETACH), FailureCaption(), kWarningFlags);
+        RoleStoreUser().Warn(nullptr, LoadResString(IDS_COULD_NOT_DETACH), FailureCaption());
         return ERROR_FILE_NOT_FOUND;
       }
     }
@@ -259,7 +258,7 @@ bool ConfirmationWait(HWND owner, const char* server, const ExpectedState& state
       }
     }
   }
-  kv::ShowMessageBox(owner, FormatResString(IDS_TABLE_NOT_UPDATED, server), FailureCaption(), kWarningFlags);
+  RoleStoreUser().Warn(owner, FormatResString(IDS_TABLE_NOT_UPDATED, server), FailureCaption());
   return false;
 }
 

@@ -1,0 +1,421 @@
+// kvroles: the SAN's roles from the command line. Lists what the console
+// shows, audits the servers themselves, mends what is safe to mend, and runs
+// the console's role transactions without a window.
+// Exit status: 0 done, 1 failed or disagreements found, 2 bad command line,
+// 3 (audit, repair) nothing disagrees but some servers could not be checked.
+#include <windows.h>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "AdminSession.h"
+#include "Audit.h"
+#include "Dunlin.h"
+#include "Messages.h"
+#include "RoleTables.h"
+#include "ServerTable.h"
+#include "Strings.h"
+#include "TerminalUser.h"
+#include "Transactions.h"
+#include "resource.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr int kDone = 0, kFailed = 1, kBadCommandLine = 2;
+constexpr size_t kMaxNameLength = 23;        // a record's primary name field holds 23 characters and its NUL
+constexpr size_t kMaxCredentialLength = 23;  // what the credentials dialog accepts
+
+const char kUsage[] =
+    "usage: kvroles COMMAND [ARGS]\n"
+    "  list [--json|--csv]              the servers as the console shows them, in its order\n"
+    "  audit [--json]                   compare records and lists on the servers themselves\n"
+    "  repair [--yes]                   mend stale list entries and missing members, then audit again\n"
+    "  assign PRIMARY SERVER            make SERVER a distributed server of PRIMARY\n"
+    "  remove PRIMARY SERVER            take SERVER, a distributed server of PRIMARY, out of its role\n"
+    "  make-primary SERVER              make SERVER a primary server\n"
+    "  delete-primary SERVER            take a primary without distributed servers out of its role\n"
+    "  force-remove SERVER              clear SERVER's record, leaving its primary's list as it is\n"
+    "role commands take: --yes (accept the confirmations the console would ask for),\n"
+    "  --user USER --password-file FILE (credentials for a server that has none stored)\n"
+    "exit status: 0 done, 1 failed or disagreements found, 2 bad command line,\n"
+    "  3 nothing disagrees but some servers could not be checked\n";
+
+int Usage(const std::string& problem) {
+  if (!problem.empty()) PrintMessage(problem);
+  std::fputs(kUsage, stderr);
+  return kBadCommandLine;
+}
+
+struct Options {
+  std::string command;
+  std::vector<std::string> names;
+  bool json = false, csv = false, yes = false;
+  std::string user, passwordFile;
+  bool haveUser = false, havePasswordFile = false;
+};
+
+bool ValidServerName(const std::string& name) {
+  return !name.empty() && name.size() <= kMaxNameLength && name.find_first_of("\\/ \t") == std::string::npos;
+}
+
+// The first line of the file, without its line break. False when it cannot
+// be read or is too long; the text itself is never printed.
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& problem) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    problem = "cannot read the password file " + path;
+    return false;
+  }
+  std::getline(in, password);
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  if (password.size() > kMaxCredentialLength) {
+    problem = "the password in " + path + " is longer than 23 characters";
+    password.clear();
+    return false;
+  }
+  return true;
+}
+
+std::string Ipv4(const DiscoveryEntry& e) {
+  return kv::Format("%u.%u.%u.%u", e.ipv4[0], e.ipv4[1], e.ipv4[2], e.ipv4[3]);
+}
+
+std::string Time(uint32_t seconds, const char* format) {
+  std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm tm{};
+  if (gmtime_s(&tm, &t) != 0) return "";
+  char text[32] = "";
+  std::strftime(text, sizeof(text), format, &tm);
+  return text;
+}
+
+const char* RoleKey(TableRole role) {
+  switch (role) {
+    case TableRole::Primary:
+      return "primary";
+    case TableRole::Distributed:
+      return "distributed";
+    case TableRole::None:
+      return "none";
+    case TableRole::KnownFromMembers:
+      return "known-from-members";
+  }
+  return "";
+}
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+int List(const Options& o) {
+  if (::DiscoveryAttach(0) != 0) {
+    PrintMessage("the local discovery table cannot be opened");
+    return kFailed;
+  }
+  const std::vector<TableRow> rows = ReadServerTable();
+  ::DiscoveryDetach();
+  if (o.json) {
+    Json out = Json::array();
+    for (const TableRow& r : rows) {
+      Json row;
+      row["server"] = r.name;
+      row["domain"] = r.hasEntry ? Json(kv::FixedField(r.entry.domainName, sizeof(r.entry.domainName))) : Json();
+      row["type"] = r.hasEntry ? Json(r.entry.serverType) : Json();
+      row["ipv4"] = r.hasEntry ? Json(Ipv4(r.entry)) : Json();
+      row["lastRespond"] = r.hasEntry ? Json(Time(r.entry.lastRespondTime, "%Y-%m-%dT%H:%M:%SZ")) : Json();
+      row["role"] = RoleKey(r.role);
+      row["primary"] = r.role == TableRole::Distributed ? Json(r.primary) : Json();
+      out.push_back(row);
+    }
+    std::printf("%s\n", out.dump(2).c_str());
+    return kDone;
+  }
+  if (o.csv) {
+    std::printf("server,domain,type,ipv4,lastRespond,role,primary\n");
+    for (const TableRow& r : rows) {
+      std::string line = CsvField(r.name) + ",";
+      if (r.hasEntry)
+        line += CsvField(kv::FixedField(r.entry.domainName, sizeof(r.entry.domainName))) + "," +
+                std::to_string(r.entry.serverType) + "," + Ipv4(r.entry) + "," +
+                Time(r.entry.lastRespondTime, "%Y-%m-%dT%H:%M:%SZ");
+      else
+        line += ",,,";
+      line += std::string(",") + RoleKey(r.role) + "," + CsvField(r.role == TableRole::Distributed ? r.primary : "");
+      std::printf("%s\n", line.c_str());
+    }
+    return kDone;
+  }
+  std::printf("%-18s %-16s %-5s %-15s %-20s %s\n", "SERVER", "DOMAIN", "TYPE", "IPV4", "LAST RESPOND (UTC)", "ROLE");
+  for (const TableRow& r : rows) {
+    std::string name = (r.role == TableRole::Distributed ? "  " : "") + r.name;
+    std::string role = r.role == TableRole::Distributed ? "distributed of " + r.primary : TableRoleName(r.role);
+    if (r.hasEntry)
+      std::printf("%-18s %-16s %-5u %-15s %-20s %s\n", name.c_str(),
+                  kv::FixedField(r.entry.domainName, sizeof(r.entry.domainName)).c_str(),
+                  static_cast<unsigned>(r.entry.serverType), Ipv4(r.entry).c_str(),
+                  Time(r.entry.lastRespondTime, "%Y-%m-%d %H:%M:%S").c_str(), role.c_str());
+    else
+      std::printf("%-18s %-16s %-5s %-15s %-20s %s\n", name.c_str(), "-", "-", "-", "-", role.c_str());
+  }
+  return kDone;
+}
+
+void PrintReport(const AuditReport& report, bool json) {
+  if (json) {
+    Json out;
+    out["checked"] = report.checked;
+    out["notChecked"] = Json::array();
+    for (const AuditSkip& s : report.notChecked)
+      out["notChecked"].push_back({{"server", s.server}, {"reason", s.reason}});
+    out["disagreements"] = Json::array();
+    for (const AuditFinding& f : report.findings)
+      out["disagreements"].push_back({{"kind", f.kind},
+                                      {"server", f.server},
+                                      {"primary", f.primary.empty() ? Json() : Json(f.primary)},
+                                      {"text", f.text},
+                                      {"cause", f.cause.empty() ? Json() : Json(f.cause)},
+                                      {"repairable", f.repairable}});
+    out["exitStatus"] = report.ExitStatus();
+    std::printf("%s\n", out.dump(2).c_str());
+    return;
+  }
+  for (const AuditSkip& s : report.notChecked) std::printf("not checked: %s: %s\n", s.server.c_str(), s.reason.c_str());
+  for (const AuditFinding& f : report.findings) {
+    std::string line = f.text;
+    if (!f.cause.empty()) line += " [" + f.cause + "]";
+    std::printf("%s: %s\n", f.kind.c_str(), line.c_str());
+  }
+  std::printf("audit: %zu servers checked, %zu not checked, %zu disagreements\n", report.checked.size(),
+              report.notChecked.size(), report.findings.size());
+  std::fflush(stdout);
+}
+
+int Audit(const Options& o) {
+  AuditReport report = RunAudit();
+  PrintReport(report, o.json);
+  return report.ExitStatus();
+}
+
+// Asks on the terminal; anything but y or yes (and the end of input) is no.
+bool AskYes(const std::string& question) {
+  std::fprintf(stderr, "%s? [y/N] ", question.c_str());
+  std::fflush(stderr);
+  char line[64] = "";
+  if (!std::fgets(line, sizeof(line), stdin)) return false;
+  std::string answer = OneLine(line);
+  return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+int Repair(const Options& o) {
+  AuditReport before = RunAudit();
+  bool failed = false;
+  size_t changes = 0;
+  for (const AuditFinding& f : before.findings) {
+    if (!f.repairable) continue;
+    const std::string change = RepairText(f);
+    if (!o.yes && !AskYes(change)) {
+      std::printf("skipped: %s\n", change.c_str());
+      continue;
+    }
+    std::string reason;
+    DWORD status = RepairFinding(f, reason);
+    if (status == ERROR_SUCCESS) {
+      std::printf("done: %s\n", change.c_str());
+      ++changes;
+    } else {
+      failed = true;
+      std::printf("failed: %s: %s\n", change.c_str(),
+                  (reason.empty() ? OneLine(SystemErrorText(status)) : reason).c_str());
+    }
+    std::fflush(stdout);
+  }
+  if (changes == 0 && !failed) std::printf("repair: nothing to change\n");
+  AuditReport after = RunAudit();
+  PrintReport(after, false);
+  return failed ? kFailed : after.ExitStatus();
+}
+
+// The console's views, for the checks a role command makes before it runs:
+// the command acts on what the console would let the user select.
+const TableRow* FindRow(const std::vector<TableRow>& rows, const std::string& name, bool root) {
+  for (const TableRow& r : rows) {
+    bool isRoot = r.role == TableRole::Primary || r.role == TableRole::KnownFromMembers;
+    if (r.name == name && (!root || isRoot)) return &r;
+  }
+  return nullptr;
+}
+
+bool HasMembers(const std::vector<TableRow>& rows, const std::string& primary) {
+  for (const TableRow& r : rows)
+    if (r.role == TableRole::Distributed && r.primary == primary) return true;
+  return false;
+}
+
+// Checks that the command makes sense on the table; prints why not.
+bool CheckSelection(const Options& o, const std::vector<TableRow>& rows) {
+  const std::string& a = o.names[0];
+  auto refuse = [](const std::string& why) {
+    PrintMessage(why);
+    return false;
+  };
+  if (o.command == "assign") {
+    const std::string& s = o.names[1];
+    if (!FindRow(rows, a, true)) return refuse(a + " is not a primary server in the discovery table");
+    if (!FindRow(rows, s, false)) return refuse(s + " is not in the discovery table");
+    if (a == s) return refuse("a server cannot be a distributed server of itself");
+    return true;
+  }
+  if (o.command == "remove" || o.command == "force-remove") {
+    const std::string& s = o.command == "remove" ? o.names[1] : a;
+    for (const TableRow& r : rows)
+      if (r.role == TableRole::Distributed && r.name == s && (o.command == "force-remove" || r.primary == a))
+        return true;
+    return refuse(o.command == "remove" ? s + " is not a distributed server of " + a
+                                        : s + " is not a distributed server");
+  }
+  if (o.command == "make-primary") {
+    if (!FindRow(rows, a, false)) return refuse(a + " is not in the discovery table");
+    return true;
+  }
+  // delete-primary: the console offers it for a primary without members.
+  if (!FindRow(rows, a, true)) return refuse(a + " is not a primary server");
+  if (HasMembers(rows, a)) return refuse(a + " still has distributed servers: remove them first");
+  return true;
+}
+
+int RoleCommand(const Options& o) {
+  std::string password, problem;
+  if (o.havePasswordFile && !ReadPasswordFile(o.passwordFile, password, problem)) return Usage(problem);
+  if (::DiscoveryAttach(0) != 0) {
+    PrintMessage("the local discovery table cannot be opened");
+    return kFailed;
+  }
+  struct Detach {
+    ~Detach() { ::DiscoveryDetach(); }
+  } detach;
+  if (!CheckSelection(o, ReadServerTable())) return kFailed;
+
+  CTerminalUser user(o.yes, o.user, password, o.haveUser);
+  CScopedRoleStoreUser face(user);
+  const std::string& a = o.names[0];
+  const std::string s = o.names.size() > 1 ? o.names[1] : a;
+  DWORD status = 0;
+  ExpectedState expected = ExpectedState::NoRecord();
+  std::string done;
+  if (o.command == "assign") {
+    status = AssignDistributed(a.c_str(), s.c_str());
+    expected = ExpectedState::Names(a);
+    done = s + " is a distributed server of " + a;
+  } else if (o.command == "remove") {
+    status = RemoveDistributed(a.c_str(), s.c_str());
+    done = s + " is no longer a distributed server of " + a;
+  } else if (o.command == "make-primary") {
+    status = MakePrimary(s.c_str());
+    expected = ExpectedState::Names(s);
+    done = s + " is a primary server";
+  } else if (o.command == "delete-primary") {
+    status = DeletePrimary(s.c_str());
+    done = s + " is no longer a primary server";
+  } else {
+    // The console asks before it forces the removal.
+    if (!user.Confirm(FormatResString(IDS_FORCE_REMOVE_QUESTION, s), LoadResString(IDS_FORCE_REMOVE_CAPTION)))
+      status = SessionCancelled;
+    else
+      status = ForceRemoveDistributed(s.c_str());
+    done = s + " has no role; its former primary's list still names it";
+  }
+  if (status == SessionCancelled) {
+    PrintMessage(o.command + " cancelled: nothing was changed");
+    return kFailed;
+  }
+  if (status != ERROR_SUCCESS) return kFailed;  // the transaction has said why
+  if (!ConfirmationWait(nullptr, s.c_str(), expected)) {
+    PrintMessage("the change was made on the servers, but the local table does not show it yet");
+    return kFailed;
+  }
+  std::printf("%s\n", done.c_str());
+  return kDone;
+}
+
+int ParseOptions(int argc, char** argv, Options& o) {
+  if (argc < 2) return Usage("");
+  o.command = argv[1];
+  for (int i = 2; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--json") {
+      o.json = true;
+    } else if (arg == "--csv") {
+      o.csv = true;
+    } else if (arg == "--yes") {
+      o.yes = true;
+    } else if (arg == "--user" || arg == "--password-file") {
+      if (i + 1 >= argc) return Usage(arg + " needs a value");
+      (arg == "--user" ? o.user : o.passwordFile) = argv[++i];
+      (arg == "--user" ? o.haveUser : o.havePasswordFile) = true;
+    } else if (arg.rfind("--", 0) == 0) {
+      return Usage("unknown option " + arg);
+    } else {
+      o.names.push_back(arg);
+    }
+  }
+  struct Shape {
+    const char* command;
+    size_t names;
+    bool json, csv, yes, credentials;
+  };
+  static const Shape kShapes[] = {
+      {"list", 0, true, true, false, false},           {"audit", 0, true, false, false, false},
+      {"repair", 0, false, false, true, false},        {"assign", 2, false, false, true, true},
+      {"remove", 2, false, false, true, true},         {"make-primary", 1, false, false, true, true},
+      {"delete-primary", 1, false, false, true, true}, {"force-remove", 1, false, false, true, true},
+  };
+  const Shape* shape = nullptr;
+  for (const Shape& s : kShapes)
+    if (o.command == s.command) shape = &s;
+  if (!shape) return Usage("unknown command " + o.command);
+  if (o.names.size() != shape->names) return Usage(o.command + " takes " + std::to_string(shape->names) + " names");
+  if ((o.json && !shape->json) || (o.csv && !shape->csv) || (o.json && o.csv))
+    return Usage("no such output format for " + o.command);
+  if (o.yes && !shape->yes) return Usage("--yes does not apply to " + o.command);
+  if ((o.haveUser || o.havePasswordFile) && !shape->credentials)
+    return Usage("credentials do not apply to " + o.command);
+  if (o.haveUser != o.havePasswordFile) return Usage("--user and --password-file go together");
+  if (o.haveUser && (o.user.empty() || o.user.size() > kMaxCredentialLength))
+    return Usage("the user name must have 1 to 23 characters");
+  for (const std::string& name : o.names)
+    if (!ValidServerName(name)) return Usage("not a server name: " + name);
+  return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  int status = ParseOptions(argc, argv, o);
+  if (status >= 0) return status;
+  // The roots of the registry tables, as the console loads them at start.
+  if (!LoadDiscoveryTableRoot()) {
+    PrintMessage(LoadResString(IDS_NO_DISCOVERY_TABLE));
+    return kFailed;
+  }
+  if (!LoadProductRoot()) {
+    PrintMessage(LoadResString(IDS_NO_PRODUCT_ROOT));
+    return kFailed;
+  }
+  // No part of the role store may open a window here, whatever it asks.
+  CTerminalUser refuseAll(false, "", "", false);
+  CScopedRoleStoreUser face(refuseAll);
+  if (o.command == "list") return List(o);
+  if (o.command == "audit") return Audit(o);
+  if (o.command == "repair") return Repair(o);
+  return RoleCommand(o);
+}

@@ -1,0 +1,140 @@
+#include "ServerTable.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <map>
+
+#include "DiscoveryService.h"
+#include "Dunlin.h"
+#include "RoleTables.h"
+#include "Strings.h"
+
+namespace {
+
+constexpr int kNoMoreItems = 259;
+// Bound on the indices asked of the enumeration, as the console's pass has.
+constexpr DWORD kMaxEnumIndex = 0x10000;
+
+bool IsListedServerType(uint32_t type) { return type == 24 || type == 25 || type == 32; }
+
+// The controls sort by name without regard to letter case; names that differ
+// only in case keep the order of the pass.
+bool NameBefore(const std::string& a, const std::string& b) { return ::lstrcmpiA(a.c_str(), b.c_str()) < 0; }
+
+}  // namespace
+
+std::string EntryName(const DiscoveryEntry& entry) {
+  return kv::FixedField(entry.serverName, sizeof(entry.serverName));
+}
+
+const char* TableRoleName(TableRole role) {
+  switch (role) {
+    case TableRole::Primary:
+      return "primary";
+    case TableRole::Distributed:
+      return "distributed";
+    case TableRole::None:
+      return "none";
+    case TableRole::KnownFromMembers:
+      return "primary known only from its members";
+  }
+  return "";
+}
+
+std::vector<DiscoveryEntry> ReadListedEntries() {
+  std::vector<DiscoveryEntry> entries;
+  HANDLE enumHandle = nullptr;
+  DWORD unused = 0;
+  if (::OpenServerEnum(&enumHandle, &unused) != 0) return entries;
+  for (DWORD index = 0; index < kMaxEnumIndex; ++index) {
+    DiscoveryEntry entry{};
+    int status = ::NextServerEntry(enumHandle, index, &entry);
+    if (status == kNoMoreItems) break;
+    if (status != 0) continue;
+    if (IsListedServerType(entry.serverType) && ServerHasProduct(EntryName(entry).c_str(), kSanProductCode))
+      entries.push_back(entry);
+  }
+  ::CloseServerEnum(enumHandle);
+  // The pass walks its entries newest first.
+  std::reverse(entries.begin(), entries.end());
+  return entries;
+}
+
+std::vector<TableRow> ReadServerTable() {
+  struct Root {
+    TableRow row;
+    std::vector<TableRow> members;
+  };
+  std::vector<Root> roots;
+  std::vector<TableRow> list;
+  auto findRoot = [&](const std::string& name) -> Root* {
+    for (Root& root : roots)
+      if (root.row.name == name) return &root;
+    return nullptr;
+  };
+
+  const std::vector<DiscoveryEntry> entries = ReadListedEntries();
+  // The first pass over the entries decides every server's place; the rows
+  // of servers named only by members take their entries from this map.
+  std::map<std::string, const DiscoveryEntry*> byName;
+  for (const DiscoveryEntry& entry : entries) byName.emplace(EntryName(entry), &entry);
+
+  for (const DiscoveryEntry& entry : entries) {
+    TableRow row;
+    row.name = EntryName(entry);
+    row.hasEntry = true;
+    row.entry = entry;
+    RoleRecord record{};
+    DWORD size = sizeof(record);
+    if (ReadLocalRoleRecord(row.name.c_str(), kSanProductCode, &record, &size) != ERROR_SUCCESS) {
+      list.push_back(row);
+      continue;
+    }
+    const std::string primary = kv::FixedField(record.primaryName, sizeof(record.primaryName));
+    if (primary == row.name) {
+      row.role = TableRole::Primary;
+      if (Root* root = findRoot(row.name)) {
+        root->row.role = TableRole::Primary;
+      } else {
+        roots.push_back({row, {}});
+      }
+      continue;
+    }
+    row.role = TableRole::Distributed;
+    row.primary = primary;
+    Root* root = findRoot(primary);
+    if (!root) {
+      TableRow named;
+      named.name = primary;
+      named.role = TableRole::KnownFromMembers;
+      auto it = byName.find(primary);
+      if (it != byName.end()) {
+        named.hasEntry = true;
+        named.entry = *it->second;
+      }
+      roots.push_back({named, {}});
+      root = &roots.back();
+    }
+    root->members.push_back(row);
+  }
+
+  // A server without a record that members name stays in the tree only.
+  std::vector<TableRow> available;
+  for (const TableRow& row : list)
+    if (!findRoot(row.name)) available.push_back(row);
+
+  std::stable_sort(roots.begin(), roots.end(),
+                   [](const Root& a, const Root& b) { return NameBefore(a.row.name, b.row.name); });
+  std::stable_sort(available.begin(), available.end(),
+                   [](const TableRow& a, const TableRow& b) { return NameBefore(a.name, b.name); });
+  std::vector<TableRow> rows;
+  for (Root& root : roots) {
+    std::stable_sort(root.members.begin(), root.members.end(),
+                     [](const TableRow& a, const TableRow& b) { return NameBefore(a.name, b.name); });
+    rows.push_back(root.row);
+    rows.insert(rows.end(), root.members.begin(), root.members.end());
+  }
+  rows.insert(rows.end(), available.begin(), available.end());
+  return rows;
+}
