@@ -242,6 +242,13 @@ void ScriptedUser::CloseUnexpected(HWND hwnd, const std::string& why) {
 }
 
 void ScriptedUser::Handle(HWND hwnd) {
+  {
+    // Windows under test or already handled are not read at all: reading a
+    // caption sends WM_GETTEXT to the window's thread, which may be the test
+    // thread itself waiting in Finish or for this thread to end.
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_handled.count(hwnd) || m_ignoredWindows.count(hwnd)) return;
+  }
   std::string caption = kv::GetText(hwnd);
   if (caption.empty()) {
     // A window that is closing can read as captionless for a moment: look

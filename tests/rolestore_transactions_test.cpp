@@ -9,6 +9,7 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -568,6 +569,82 @@ TEST_F(ConfirmationWaitTest, TransactionsReachTheLocalTableThroughTheDiscoverySe
   EXPECT_TRUE(script.Finish()) << script.Report();
   EXPECT_EQ(script.Boxes().size(), 1u);
   EXPECT_EQ(QueryServerRole("BETA"), RoleNone);
+  EXPECT_TRUE(NoSessions());
+}
+
+// Neither primary trusts the console: the previous primary's list is reached
+// over a session of its own, and only a primary whose record is really gone
+// lets a failed list removal pass.
+TEST_F(TransactionTest, AMemberMovesBetweenPrimariesThatDoNotTrustTheConsole) {
+  ASSERT_EQ(0, kvlab::SetRole("ALPHA", "ALPHA", "Administrator", "alpha-pw"));
+  ASSERT_EQ(0, kvlab::SetRole("BETA", "ALPHA", "Administrator", "beta-pw"));
+  ASSERT_EQ(0, kvlab::SetRole("GAMMA", "GAMMA", "Administrator", "gamma-pw"));
+  Store("BETA", "beta-pw");
+  Store("GAMMA", "gamma-pw");  // nothing stored for ALPHA: its dialog asks
+  auto auditProblems = [] {
+    FILE* out = std::tmpfile();
+    int problems = out ? kvlab::Audit(out) : -1;
+    if (out) std::fclose(out);
+    return problems;
+  };
+  ASSERT_EQ(auditProblems(), 0);
+
+  // Cancelled at the previous primary's dialog: nothing written.
+  {
+    kvtest::ScriptedUser script;
+    script.AnswerBox(IDOK);
+    script.Dialog("Security", [](kvtest::DialogDriver& d) { d.Press(IDCANCEL); });
+    EXPECT_EQ(AssignDistributed("GAMMA", "BETA"), SessionCancelled);
+    ASSERT_TRUE(script.Finish()) << script.Report();
+    EXPECT_EQ(script.Boxes().size(), 1u);
+    EXPECT_EQ(PrimaryOf("BETA"), "ALPHA");
+    EXPECT_EQ(kvlab::ListMembers("ALPHA"), Names{"BETA"});
+    EXPECT_FALSE(ListExists("GAMMA"));
+    EXPECT_TRUE(NoSessions());
+  }
+  // Given ALPHA's credentials the move completes: BETA leaves ALPHA's list.
+  {
+    kvtest::ScriptedUser script;
+    script.AnswerBox(IDOK);
+    script.Dialog("Security", [](kvtest::DialogDriver& d) {
+      d.SetText(IDC_USERNAME, "Administrator");
+      d.SetText(IDC_PASSWORD, "alpha-pw");
+      d.Press(IDOK);
+    });
+    EXPECT_EQ(AssignDistributed("GAMMA", "BETA"), 0u);
+    ASSERT_TRUE(script.Finish()) << script.Report();
+    ASSERT_EQ(script.Boxes().size(), 1u);
+    EXPECT_EQ(script.Boxes()[0].text, Assigned("BETA", "ALPHA"));
+  }
+  EXPECT_EQ(PrimaryOf("BETA"), "GAMMA");
+  EXPECT_FALSE(ListExists("ALPHA"));
+  EXPECT_EQ(kvlab::ListMembers("GAMMA"), Names{"BETA"});
+  EXPECT_EQ(auditProblems(), 0);
+  EXPECT_TRUE(NoSessions());
+
+  // A primary whose record cannot be read (here it is damaged) is not gone:
+  // the failed removal is shown and returned, and nothing is written.
+  DeleteListValue("GAMMA", "BETA");
+  {
+    kv::CRegKey root, key;
+    ASSERT_EQ(kvlab::OpenMachineRoot("GAMMA", root), ERROR_SUCCESS);
+    ASSERT_EQ(kvlab::CreateKey(root.Get(), std::string(ProductRoot) + "\\RoleRecord\\SanOption", key), ERROR_SUCCESS);
+    ASSERT_EQ(kvlab::WriteBinary(key.Get(), "Slot_1", "GAMMA", 6), ERROR_SUCCESS);
+  }
+  Store("ALPHA", "alpha-pw");
+  const auto before = RawRecord("BETA");
+  {
+    kvtest::ScriptedUser script;
+    script.AnswerBox(IDOK);
+    script.AnswerBox(IDOK);
+    EXPECT_EQ(AssignDistributed("ALPHA", "BETA"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    ASSERT_TRUE(script.Finish()) << script.Report();
+    ASSERT_EQ(script.Boxes().size(), 2u);
+    EXPECT_EQ(script.Boxes()[1].text, SystemErrorText(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(script.Boxes()[1].flags, kErrorFlags);
+  }
+  EXPECT_EQ(RawRecord("BETA"), before);
+  EXPECT_FALSE(ListExists("ALPHA"));
   EXPECT_TRUE(NoSessions());
 }
 

@@ -102,9 +102,12 @@ DWORD AddToDistributedList(const char* primary, const char* server) {
 DWORD RemoveFromDistributedList(const char* primary, const char* server) {
   DWORD status = static_cast<DWORD>(EditDistributedList(primary, server, ListRemove));
   if (status == ERROR_SUCCESS) return 0;
+  // Only a primary that holds no record any more is gone; a read that fails
+  // otherwise (no rights, unreachable, damaged record) leaves the server in
+  // a list that still counts, so the list's failure stands.
   RoleRecord record{};
   DWORD size = 0;
-  if (ReadRecord(primary, record, size) != ERROR_SUCCESS) return 0;  // the primary is gone
+  if (ReadRecord(primary, record, size) == ERROR_FILE_NOT_FOUND) return 0;
   ShowFailure(status);
   return status;
 }
@@ -123,10 +126,18 @@ DWORD AssignDistributed(const char* primary, const char* server) {
   DWORD size = 0;
   if (ReadRecord(server, old, size) == ERROR_SUCCESS) {
     if (!ConfirmOverride(server, old)) return SessionCancelled;
-    // The previous primary's registry is reached with the rights in force.
+    // The previous primary's list is reached over a session of its own, as
+    // Make Primary does, unless it is the new primary, whose session (named
+    // without regard to case, as connections are) is already open.
     std::string previous;
-    if (NamesOtherPrimary(server, old, previous) && RemoveFromDistributedList(previous.c_str(), server) != 0)
-      return ERROR_FILE_NOT_FOUND;
+    if (NamesOtherPrimary(server, old, previous)) {
+      kv::CNetConnection previousSession;
+      if (::lstrcmpiA(previous.c_str(), primary) != 0) {
+        status = OpenSession(previous.c_str(), previousSession);
+        if (status != ERROR_SUCCESS) return status;
+      }
+      if (RemoveFromDistributedList(previous.c_str(), server) != 0) return ERROR_FILE_NOT_FOUND;
+    }
   }
 
   status = WriteRecord(server, fresh);

@@ -23,7 +23,8 @@ DWORD DeletePrimary(const char* server);
 // Adds server to primary's list; a failure is shown and returned.
 DWORD AddToDistributedList(const char* primary, const char* server);
 // Removes server from primary's list. A failure counts as success when the
-// primary has no role record any more; otherwise it is shown and returned.
+// primary's record is not there any more (its read finds none); otherwise
+// it is shown and returned.
 DWORD RemoveFromDistributedList(const char* primary, const char* server);
 
 // What the local discovery table must show for a server once a transaction

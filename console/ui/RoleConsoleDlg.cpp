@@ -60,7 +60,7 @@ const ControlTexts* FillToolTip(DispInfo* info) {
 
 }  // namespace
 
-const kv::MessageEntry<CRoleConsoleDlg> CRoleConsoleDlg::kMessages[12] = {
+const kv::MessageEntry<CRoleConsoleDlg> CRoleConsoleDlg::kMessages[19] = {
     kv::OnCommand(IDC_REFRESH, BN_CLICKED, &CRoleConsoleDlg::OnRefresh),
     kv::OnCommand(IDC_AUTO_REFRESH, BN_CLICKED, &CRoleConsoleDlg::OnAutoRefresh),
     kv::OnCommand(ID_HELP, BN_CLICKED, &CRoleConsoleDlg::OnHelp),
@@ -73,6 +73,14 @@ const kv::MessageEntry<CRoleConsoleDlg> CRoleConsoleDlg::kMessages[12] = {
     kv::OnMessage(WM_TIMER, &CRoleConsoleDlg::OnTimer),
     kv::OnMessage(WM_QUERYDRAGICON, &CRoleConsoleDlg::OnQueryDragIcon),
     kv::OnMessage(WM_DESTROY, &CRoleConsoleDlg::OnDestroy),
+    // Role commands and their context menus (RoleCommands.cpp).
+    kv::OnCommand(IDC_ASSIGN_DISTRIBUTED, BN_CLICKED, &CRoleConsoleDlg::OnAssignDistributed),
+    kv::OnCommand(IDC_REMOVE_DISTRIBUTED, BN_CLICKED, &CRoleConsoleDlg::OnRemoveDistributed),
+    kv::OnCommand(IDC_MAKE_PRIMARY, BN_CLICKED, &CRoleConsoleDlg::OnMakePrimary),
+    kv::OnCommand(IDC_DELETE_PRIMARY, BN_CLICKED, &CRoleConsoleDlg::OnDeletePrimary),
+    kv::OnCommand(ID_FORCE_REMOVE, 0, &CRoleConsoleDlg::OnForceRemove),
+    kv::OnNotify(IDC_TREE_SERVERS, NM_RCLICK, &CRoleConsoleDlg::OnTreeContextMenu),
+    kv::OnNotify(IDC_LIST_SERVERS, NM_RCLICK, &CRoleConsoleDlg::OnListContextMenu),
 };
 
 CRoleConsoleDlg::CRoleConsoleDlg()

@@ -1,8 +1,8 @@
 // The console's main window, dialog 147 "SAN Option Configuration": the tree
 // of primaries with their distributed servers, the list of servers without a
 // role, the refresh pass that builds both from the discovery data, button
-// enablement, tooltips and hints, the auto-refresh timer and the close
-// sequence.
+// enablement, tooltips and hints, the auto-refresh timer, the close
+// sequence, and the role commands that move servers between the views.
 #pragma once
 
 #include <list>
@@ -42,6 +42,10 @@ class CRoleConsoleDlg : public kv::CDialog {
 
   // Status part 1: the name of the running operation (0 empties it).
   void ShowOperation(UINT stringId);
+
+  // A role command as data and what it acts on (RoleCommands.cpp).
+  struct RoleCommand;
+  struct RoleTarget;
 
   static constexpr UINT kTimerPeriodMs = 5000;
   static constexpr UINT kRefreshPauseMs = 1000;
@@ -100,9 +104,41 @@ class CRoleConsoleDlg : public kv::CDialog {
   LRESULT OnDestroy(WPARAM, LPARAM);
   void PaintMinimized();
 
+  // Role commands (RoleCommands.cpp): each validates the selection, runs one
+  // role transaction, waits until the local table shows the change and then
+  // moves the server between the views itself.
+  static const RoleCommand kAssignDistributed, kRemoveDistributed, kMakePrimary, kDeletePrimary, kForceRemove;
+  void OnAssignDistributed();
+  void OnRemoveDistributed();
+  void OnMakePrimary();
+  void OnDeletePrimary();
+  void OnForceRemove();
+  void RunRoleCommand(const RoleCommand& command);
+  bool TakeRoleTarget(const RoleCommand& command, RoleTarget& target);
+  bool LocateRoleTarget(const RoleCommand& command, RoleTarget& target);
+  bool ConfirmForceRemove(const RoleTarget& target);
+  void MoveToDistributed(const RoleCommand& command, const RoleTarget& target);
+  void MoveToPrimary(const RoleCommand& command, const RoleTarget& target);
+  void MoveTreeServerToList(const RoleCommand& command, const RoleTarget& target);
+  void MoveFromListToTree(int listIndex);
+  LRESULT OnTreeContextMenu(NMHDR*);
+  LRESULT OnListContextMenu(NMHDR*);
+  void TrackContextMenu(UINT menuId, int popup, POINT screen);
+  // Every change a role command makes to the views goes through these.
+  int InsertListServer(const std::string& name, LPARAM data, UINT state = 0);
+  void DeleteListServer(int index);
+  HTREEITEM InsertTreeServer(const std::string& name, int image, LPARAM data, HTREEITEM parent, HTREEITEM after);
+  void DeleteTreeServer(HTREEITEM item);
+  void SelectListServer(int index);
+
+  // Set while a role command runs: the dialogs a transaction shows do not
+  // always disable this window, and a second command must not start inside
+  // the first.
+  bool m_bCommandRunning = false;
+
   // The views as the running pass sees them, so that its lookups need no
   // walk of the controls; null outside a pass.
   std::unique_ptr<CServerViewIndex> m_pIndex;
 
-  static const kv::MessageEntry<CRoleConsoleDlg> kMessages[12];
+  static const kv::MessageEntry<CRoleConsoleDlg> kMessages[19];
 };

@@ -1,0 +1,651 @@
+// The console's role commands end to end on the default lab: the real main
+// dialog in process, the real local Discovery Service, a scripted user who
+// answers the transactions' dialogs and boxes and picks from the context
+// menus, and afterwards the views, the machines' own records and member
+// lists, the lab's open sessions and its audit.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "App.h"
+#include "LabAdmin.h"
+#include "Messages.h"
+#include "RoleConsoleDlg.h"
+#include "RoleTables.h"
+#include "ScriptedUser.h"
+#include "TestLab.h"
+#include "resource.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+const char kCaption[] = "Failed During Transaction";
+const char kAuditClean[] = "audit: no disagreements\n";
+
+// The tree as "NAME/image(data)[CHILD/image,...]" per root, joined by ';'.
+std::string TreeShape(const kv::CTreeCtrl& tree) {
+  std::string shape;
+  for (HTREEITEM root = tree.GetRootItem(); root; root = tree.GetNextSiblingItem(root)) {
+    int image = -1, selected = -1;
+    tree.GetItemImage(root, image, selected);
+    shape += (shape.empty() ? "" : ";") + tree.GetItemText(root) + "/" + std::to_string(image) + "[";
+    for (HTREEITEM child = tree.GetChildItem(root); child; child = tree.GetNextSiblingItem(child)) {
+      tree.GetItemImage(child, image, selected);
+      shape += (tree.GetChildItem(root) == child ? "" : ",") + tree.GetItemText(child) + "/" + std::to_string(image);
+    }
+    shape += "]";
+  }
+  return shape;
+}
+
+Names ListNames(const kv::CListCtrl& list) {
+  Names names;
+  for (int i = 0; i < list.GetItemCount(); ++i) names.push_back(list.GetItemText(i));
+  return names;
+}
+
+// What `kvlab audit` prints for the lab.
+std::string AuditText() {
+  FILE* out = std::tmpfile();
+  if (!out) return "no temporary file";
+  kvlab::Audit(out);
+  std::rewind(out);
+  std::string text;
+  char buffer[512];
+  while (size_t got = std::fread(buffer, 1, sizeof(buffer), out)) text.append(buffer, got);
+  std::fclose(out);
+  return text;
+}
+
+// The primary a machine's own record names ("" without a record).
+std::string RecordOf(const std::string& machine) {
+  RoleRecord record{};
+  return kvlab::ReadRecord(machine, record) == ERROR_SUCCESS ? kv::FixedField(record.primaryName, 24) : "";
+}
+
+Names OpenSessions() {
+  Names open;
+  for (const std::string& machine : kvlab::MachineNames())
+    if (kvlab::HasSession(machine)) open.push_back(machine);
+  return open;
+}
+
+bool WaitForLocalRecord(const std::string& server, const std::string& primary, DWORD timeoutMs = 10000) {
+  for (DWORD waited = 0; waited <= timeoutMs; waited += 25) {
+    unsigned char record[kRoleRecordSize] = {};
+    DWORD size = sizeof(record);
+    LONG rc = ReadLocalRoleRecord(server.c_str(), kSanProductCode, record, &size);
+    if (primary.empty() ? rc != 0 : rc == 0 && kv::FixedField(record, 24) == primary) return true;
+    ::Sleep(25);
+  }
+  return false;
+}
+
+// Dispatches what is queued for this thread (the posted mouse clicks and the
+// menu's WM_COMMAND), including everything that runs from it.
+void Pump() {
+  MSG msg;
+  while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    ::TranslateMessage(&msg);
+    ::DispatchMessageA(&msg);
+  }
+}
+
+// Watches, from a thread of its own, for the popup menu (class #32768) that
+// the next right-click opens; records its command ids and then picks the
+// entry with command pick by keyboard, or closes the menu with Esc.
+class MenuPicker {
+ public:
+  explicit MenuPicker(UINT pick = 0) : m_thread([this, pick] { Watch(pick); }) {}
+  ~MenuPicker() { Stop(); }
+  // Stops watching; the ids of the menu that showed (empty: none showed).
+  std::vector<UINT> Stop() {
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
+    return m_ids;
+  }
+
+ private:
+  void Watch(UINT pick) {
+    for (int i = 0; i < 1000 && !m_stop; ++i) {
+      HWND menu = ::FindWindowA("#32768", nullptr);
+      HMENU handle =
+          menu && ::IsWindowVisible(menu) ? reinterpret_cast<HMENU>(::SendMessageA(menu, MN_GETHMENU, 0, 0)) : nullptr;
+      if (!handle) {
+        ::Sleep(10);
+        continue;
+      }
+      int at = -1;
+      for (int item = 0; item < ::GetMenuItemCount(handle); ++item) {
+        m_ids.push_back(::GetMenuItemID(handle, item));
+        if (m_ids.back() == pick) at = item;
+      }
+      for (int step = 0; step <= at; ++step) ::PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+      ::PostMessageA(menu, WM_KEYDOWN, at >= 0 ? VK_RETURN : VK_ESCAPE, 0);
+      return;
+    }
+  }
+  std::atomic<bool> m_stop{false};
+  std::vector<UINT> m_ids;
+  std::thread m_thread;
+};
+
+class ConsoleRoles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(0, m_lab.StartLocalDiscovery());
+    ASSERT_EQ(0, kvlab::BuildDefaultLab(nullptr));
+    ASSERT_TRUE(LoadDiscoveryTableRoot());
+    ASSERT_TRUE(LoadProductRoot());
+    for (const char* name : {"OSPREY", "HERON", "KITE"}) ASSERT_TRUE(WaitForLocalRecord(name, "OSPREY"));
+    ASSERT_TRUE(WaitForLocalRecord("FALCON", "FALCON"));
+    ASSERT_EQ(AuditText(), kAuditClean);
+    m_dlg = std::make_unique<CRoleConsoleDlg>();
+    ASSERT_TRUE(m_dlg->Create(nullptr));
+    ::ShowWindow(m_dlg->m_hWnd, SW_SHOW);
+    ASSERT_EQ(TreeShape(m_dlg->m_treeServers), "FALCON/0[];OSPREY/0[HERON/1,KITE/1]");
+  }
+  void TearDown() override {
+    m_dlg.reset();
+    SetRegistryRootsForTest("", "");
+  }
+
+  CRoleConsoleDlg& Dlg() { return *m_dlg; }
+
+  void Click(int id) {
+    ::SendMessageA(Dlg().m_hWnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(Dlg().GetDlgItem(id)));
+  }
+  void SelectList(const std::string& name) {
+    int index = Dlg().FindListItem(name);
+    ASSERT_GE(index, 0) << name;
+    Dlg().m_listServers.SetItemState(index, LVIS_SELECTED, LVIS_SELECTED);
+  }
+  void SelectTree(HTREEITEM item) {
+    ASSERT_NE(item, nullptr);
+    Dlg().m_treeServers.SelectItem(item);
+  }
+  std::string SelectedListName() {
+    int index = Dlg().m_listServers.GetSelectedItem();
+    return index < 0 ? "<none>" : Dlg().m_listServers.GetItemText(index);
+  }
+  // The text the list shows after name went away from index: the item that
+  // takes its place, or the one before when it was the last.
+  std::string ItemAfter(const std::string& name) {
+    int index = Dlg().FindListItem(name), count = Dlg().m_listServers.GetItemCount();
+    if (count == 1) return "<none>";
+    return Dlg().m_listServers.GetItemText(index + 1 < count ? index + 1 : index - 1);
+  }
+  // Status part 1 as a user reads it while a command runs ("text|popout").
+  std::string Operation() {
+    return Dlg().m_statusBar.GetText(1) + ((Dlg().m_statusBar.GetTextType(1) & SBT_POPOUT) ? "|popout" : "");
+  }
+  // What every command leaves behind, whatever its outcome.
+  void ExpectSettled(const std::string& what) {
+    EXPECT_EQ(Dlg().m_statusBar.GetText(1), "") << what;
+    EXPECT_TRUE(Dlg().m_bIdle) << what;
+    EXPECT_EQ(kv::WaitCursorDepth(), 0) << what;
+    EXPECT_EQ(OpenSessions(), Names{}) << what;
+  }
+  // Right-clicks control at a point of its client area, as the mouse does,
+  // while picker watches for the menu.
+  void RightClick(const kv::CWnd& control, POINT client) {
+    POINT screen = client;
+    ::ClientToScreen(control.GetSafeHwnd(), &screen);
+    ::SetCursorPos(screen.x, screen.y);
+    ::PostMessageA(control.GetSafeHwnd(), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(client.x, client.y));
+    ::PostMessageA(control.GetSafeHwnd(), WM_RBUTTONUP, 0, MAKELPARAM(client.x, client.y));
+    Pump();
+  }
+  POINT TreeItemPoint(HTREEITEM item) {
+    RECT rect{};
+    std::memcpy(&rect, &item, sizeof(item));  // TVM_GETITEMRECT takes the item in the rectangle
+    Dlg().m_treeServers.Send(TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&rect));
+    return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+  }
+  POINT ListItemPoint(int index) {
+    RECT rect{};
+    rect.left = LVIR_LABEL;
+    Dlg().m_listServers.Send(LVM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&rect));
+    return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+  }
+  POINT EmptySpace(const kv::CWnd& control) {
+    RECT client{};
+    ::GetClientRect(control.GetSafeHwnd(), &client);
+    return {client.right / 2, client.bottom - 6};
+  }
+  static std::function<void(kvtest::DialogDriver&)> Logon(const std::string& user, const std::string& password) {
+    return [user, password](kvtest::DialogDriver& d) {
+      d.SetText(IDC_USERNAME, user);
+      d.SetText(IDC_PASSWORD, password);
+      d.Press(IDOK);
+    };
+  }
+
+  kvlab::CScopedLab m_lab{"consoleroles", 0};
+  std::unique_ptr<CRoleConsoleDlg> m_dlg;
+};
+
+// The five commands one after the other, as an administrator would: a new
+// primary, a member for it, the member taken off again, the primary
+// deleted, then Force to Remove from the context menu and by its command.
+TEST_F(ConsoleRoles, EachCommandMovesTheServerAndReachesRecordsListsAndTheLocalTable) {
+  // Make Primary PLOVER: it has no record, so the credentials dialog asks.
+  SelectList("PLOVER");
+  const LPARAM ploverData = Dlg().m_listServers.GetItemData(Dlg().FindListItem("PLOVER"));
+  std::string next = ItemAfter("PLOVER");
+  std::string during;
+  {
+    kvtest::ScriptedUser user;
+    user.Dialog("Security", [&](kvtest::DialogDriver& d) {
+      during = Operation();
+      Logon("Administrator", "plover-pw")(d);
+    });
+    Click(IDC_MAKE_PRIMARY);
+    ASSERT_TRUE(user.Finish()) << user.Report();
+    EXPECT_TRUE(user.Boxes().empty());
+  }
+  EXPECT_EQ(during, "Make Primary|popout");
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), "FALCON/0[];OSPREY/0[HERON/1,KITE/1];PLOVER/0[]");
+  HTREEITEM plover = Dlg().FindPrimaryItem("PLOVER");
+  EXPECT_EQ(Dlg().m_treeServers.GetSelectedItem(), plover);
+  EXPECT_EQ(Dlg().m_treeServers.GetItemData(plover), ploverData);
+  EXPECT_EQ(Dlg().FindListItem("PLOVER"), -1);
+  EXPECT_EQ(SelectedListName(), next);
+  EXPECT_EQ(RecordOf("PLOVER"), "PLOVER");
+  EXPECT_EQ(AuditText(), kAuditClean);
+  ExpectSettled("make primary");
+
+  // Assign CURLEW to PLOVER: CURLEW is asked for, PLOVER's record now
+  // carries the credentials that reach it.
+  SelectList("CURLEW");
+  const LPARAM curlewData = Dlg().m_listServers.GetItemData(Dlg().FindListItem("CURLEW"));
+  next = ItemAfter("CURLEW");
+  {
+    kvtest::ScriptedUser user;
+    user.Dialog("Security", [&](kvtest::DialogDriver& d) {
+      during = Operation();
+      Logon("backup", "curlew-backup")(d);
+    });
+    ASSERT_TRUE(::IsWindowEnabled(Dlg().GetDlgItem(IDC_ASSIGN_DISTRIBUTED)));
+    Click(IDC_ASSIGN_DISTRIBUTED);
+    ASSERT_TRUE(user.Finish()) << user.Report();
+  }
+  EXPECT_EQ(during, "Assign Distributed|popout");
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), "FALCON/0[];OSPREY/0[HERON/1,KITE/1];PLOVER/0[CURLEW/1]");
+  HTREEITEM curlew = Dlg().FindDistributedItem("PLOVER", "CURLEW");
+  ASSERT_NE(curlew, nullptr);
+  EXPECT_EQ(Dlg().m_treeServers.GetItemData(curlew), curlewData);
+  EXPECT_EQ(SelectedListName(), next);
+  EXPECT_EQ(RecordOf("CURLEW"), "PLOVER");
+  EXPECT_EQ(kvlab::ListMembers("PLOVER"), Names{"CURLEW"});
+  EXPECT_EQ(AuditText(), kAuditClean);
+  ExpectSettled("assign");
+
+  // Remove Distributed CURLEW: no question; PLOVER stays without members.
+  SelectTree(curlew);
+  {
+    kvtest::ScriptedUser user;
+    Click(IDC_REMOVE_DISTRIBUTED);
+    ASSERT_TRUE(user.Finish()) << user.Report();
+    EXPECT_TRUE(user.Boxes().empty());
+  }
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), "FALCON/0[];OSPREY/0[HERON/1,KITE/1];PLOVER/0[]");
+  EXPECT_EQ(SelectedListName(), "CURLEW");
+  EXPECT_EQ(Dlg().m_listServers.GetItemData(Dlg().FindListItem("CURLEW")), curlewData);
+  EXPECT_EQ(RecordOf("CURLEW"), "");
+  EXPECT_EQ(kvlab::ListMembers("PLOVER"), Names{});
+  EXPECT_EQ(AuditText(), kAuditClean);
+  ExpectSettled("remove");
+
+  // Delete Primary PLOVER: back in the list, selected.
+  SelectTree(Dlg().FindPrimaryItem("PLOVER"));
+  ASSERT_TRUE(::IsWindowEnabled(Dlg().GetDlgItem(IDC_DELETE_PRIMARY)));
+  {
+    kvtest::ScriptedUser user;
+    Click(IDC_DELETE_PRIMARY);
+    ASSERT_TRUE(user.Finish()) << user.Report();
+  }
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), "FALCON/0[];OSPREY/0[HERON/1,KITE/1]");
+  EXPECT_EQ(SelectedListName(), "PLOVER");
+  EXPECT_EQ(Dlg().m_listServers.GetItemData(Dlg().FindListItem("PLOVER")), ploverData);
+  EXPECT_EQ(RecordOf("PLOVER"), "");
+  EXPECT_EQ(AuditText(), kAuditClean);
+  ExpectSettled("delete primary");
+
+  // Force to Remove KITE, picked from its context menu after the question.
+  {
+    kvtest::ScriptedUser user;
+    user.AnswerBox(IDOK);
+    MenuPicker picker(ID_FORCE_REMOVE);
+    RightClick(Dlg().m_treeServers, TreeItemPoint(Dlg().FindDistributedItem("OSPREY", "KITE")));
+    EXPECT_EQ(picker.Stop(),
+              (std::vector<UINT>{ID_TREE_PROPERTIES, ID_FORCE_REMOVE, ID_DISTRIBUTED_SECURITY, ID_TREE_DS_STATUS}));
+    ASSERT_TRUE(user.Finish()) << user.Report();
+    ASSERT_EQ(user.Boxes().size(), 1u);
+    EXPECT_EQ(user.Boxes()[0].text, "This command will force the removing of  KITE");
+    EXPECT_EQ(user.Boxes()[0].caption, "Use ONLY if \"Remove Distributed >>\" does not work");
+    EXPECT_EQ(user.Boxes()[0].flags, 0x42031u);
+    EXPECT_EQ(user.Boxes()[0].owner, nullptr);
+  }
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), "FALCON/0[];OSPREY/0[HERON/1]");
+  EXPECT_EQ(SelectedListName(), "KITE");
+  EXPECT_EQ(RecordOf("KITE"), "");
+  // The list entry stays behind, and the audit names exactly that.
+  EXPECT_EQ(kvlab::ListMembers("OSPREY"), (Names{"HERON", "KITE"}));
+  EXPECT_EQ(AuditText(), "OSPREY: list holds KITE but KITE's record names no primary\naudit: 1 disagreement(s)\n");
+  ExpectSettled("force remove from the menu");
+
+  // Force to Remove of the last member takes its primary out of the tree
+  // too (Remove Distributed would have left it).
+  SelectTree(Dlg().FindDistributedItem("OSPREY", "HERON"));
+  {
+    kvtest::ScriptedUser user;
+    user.AnswerBox(IDOK);
+    ::SendMessageA(Dlg().m_hWnd, WM_COMMAND, MAKEWPARAM(ID_FORCE_REMOVE, 0), 0);
+    ASSERT_TRUE(user.Finish()) << user.Report();
+  }
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), "FALCON/0[]");
+  EXPECT_EQ(SelectedListName(), "HERON");
+  EXPECT_EQ(RecordOf("OSPREY"), "OSPREY");
+  EXPECT_EQ(kvlab::ListMembers("OSPREY"), (Names{"HERON", "KITE"}));
+  ExpectSettled("force remove of the last member");
+
+  // The next refresh pass shows OSPREY again, confirmed by its own record.
+  Dlg().RefreshServerViews();
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), "FALCON/0[];OSPREY/0[]");
+}
+
+// A user who cancels changes nothing: not the credentials dialog, not the
+// confirmation of Assign, not Force to Remove's question.
+TEST_F(ConsoleRoles, CancelledDialogsAndQuestionsLeaveViewsRecordsAndSessionsAsTheyWere) {
+  // PETREL gains a record behind the console's back (a primary of its own's
+  // member): the list still shows it, and Assign will have to ask.
+  ASSERT_EQ(0, kvlab::SetRole("PETREL", "FALCON", "Administrator", "petrel-pw"));
+  ASSERT_TRUE(WaitForLocalRecord("PETREL", "FALCON"));
+  const std::string tree = TreeShape(Dlg().m_treeServers);
+  const Names list = ListNames(Dlg().m_listServers);
+
+  SelectList("CURLEW");
+  {
+    kvtest::ScriptedUser user;
+    user.Dialog("Security", [](kvtest::DialogDriver& d) { d.Press(IDCANCEL); });
+    Click(IDC_MAKE_PRIMARY);
+    ASSERT_TRUE(user.Finish()) << user.Report();
+    EXPECT_TRUE(user.Boxes().empty());
+  }
+  EXPECT_EQ(RecordOf("CURLEW"), "");
+  EXPECT_EQ(SelectedListName(), "CURLEW");
+  ExpectSettled("cancelled credentials");
+
+  SelectTree(Dlg().FindPrimaryItem("OSPREY"));
+  SelectList("PETREL");
+  {
+    kvtest::ScriptedUser user;
+    user.AnswerBox(IDCANCEL);
+    Click(IDC_ASSIGN_DISTRIBUTED);
+    ASSERT_TRUE(user.Finish()) << user.Report();
+    ASSERT_EQ(user.Boxes().size(), 1u);
+    EXPECT_EQ(user.Boxes()[0].text, "PETREL already assigned to FALCON\nPress OK to proceed with your changes");
+    EXPECT_EQ(user.Boxes()[0].caption, kCaption);
+  }
+  EXPECT_EQ(RecordOf("PETREL"), "FALCON");
+  EXPECT_EQ(kvlab::ListMembers("FALCON"), Names{"PETREL"});
+  EXPECT_EQ(kvlab::ListMembers("OSPREY"), (Names{"HERON", "KITE"}));
+  ExpectSettled("cancelled confirmation");
+
+  SelectTree(Dlg().FindDistributedItem("OSPREY", "HERON"));
+  {
+    kvtest::ScriptedUser user;
+    user.AnswerBox(IDCANCEL);
+    ::SendMessageA(Dlg().m_hWnd, WM_COMMAND, MAKEWPARAM(ID_FORCE_REMOVE, 0), 0);
+    ASSERT_TRUE(user.Finish()) << user.Report();
+  }
+  EXPECT_EQ(RecordOf("HERON"), "OSPREY");
+  ExpectSettled("force remove not confirmed");
+
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), tree);
+  EXPECT_EQ(ListNames(Dlg().m_listServers), list);
+  EXPECT_EQ(AuditText(), kAuditClean);
+}
+
+// With the local Discovery Service stopped the transaction goes through but
+// the local table never shows it: the wait gives up, the views stay, and the
+// first refresh once the service runs again shows the real state.
+TEST_F(ConsoleRoles, WithTheLocalDiscoveryServiceStoppedTheWaitGivesUpAndTheViewsWaitForTheNextRefresh) {
+  const std::string tree = TreeShape(Dlg().m_treeServers);
+  const Names list = ListNames(Dlg().m_listServers);
+  ASSERT_EQ(0, m_lab.StopLocalDiscovery());
+  SelectList("PLOVER");
+  {
+    kvtest::ScriptedUser user;
+    user.Dialog("Security", Logon("Administrator", "plover-pw"));
+    user.AnswerBox(IDOK);
+    Click(IDC_MAKE_PRIMARY);
+    ASSERT_TRUE(user.Finish()) << user.Report();
+    ASSERT_EQ(user.Boxes().size(), 1u);
+    EXPECT_EQ(user.Boxes()[0].text,
+              "Configuration Table was not updated properly\n. Please make sure that Discovery Service is running on "
+              "PLOVER machine");
+    EXPECT_EQ(user.Boxes()[0].caption, kCaption);
+    EXPECT_EQ(user.Boxes()[0].flags, 0x42030u);
+    EXPECT_EQ(user.Boxes()[0].owner, Dlg().m_hWnd);
+  }
+  EXPECT_EQ(RecordOf("PLOVER"), "PLOVER");
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), tree);
+  EXPECT_EQ(ListNames(Dlg().m_listServers), list);
+  EXPECT_EQ(SelectedListName(), "PLOVER");
+  EXPECT_EQ(AuditText(), kAuditClean);
+  ExpectSettled("wait gave up");
+
+  ASSERT_EQ(0, m_lab.StartLocalDiscovery());
+  ASSERT_TRUE(WaitForLocalRecord("PLOVER", "PLOVER"));
+  Dlg().RefreshServerViews();
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), "FALCON/0[];OSPREY/0[HERON/1,KITE/1];PLOVER/0[]");
+  EXPECT_EQ(Dlg().FindListItem("PLOVER"), -1);
+}
+
+// While a refresh pass runs no role command starts; the context menus show
+// only over an item, each with its own entries, and the tree's selects it.
+TEST_F(ConsoleRoles, NoCommandDuringARefreshPassAndContextMenusOnlyOverItems) {
+  const std::string tree = TreeShape(Dlg().m_treeServers);
+  const Names list = ListNames(Dlg().m_listServers);
+  Dlg().m_bRefreshing = TRUE;
+  {
+    kvtest::ScriptedUser user;  // no window may appear
+    SelectTree(Dlg().FindPrimaryItem("FALCON"));
+    SelectList("CURLEW");
+    for (int id : {IDC_ASSIGN_DISTRIBUTED, IDC_MAKE_PRIMARY, IDC_DELETE_PRIMARY}) Click(id);
+    SelectTree(Dlg().FindDistributedItem("OSPREY", "KITE"));
+    Click(IDC_REMOVE_DISTRIBUTED);
+    ::SendMessageA(Dlg().m_hWnd, WM_COMMAND, MAKEWPARAM(ID_FORCE_REMOVE, 0), 0);
+    EXPECT_TRUE(user.Finish()) << user.Report();
+    EXPECT_TRUE(user.Boxes().empty());
+  }
+  Dlg().m_bRefreshing = FALSE;
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), tree);
+  EXPECT_EQ(ListNames(Dlg().m_listServers), list);
+  EXPECT_EQ(RecordOf("FALCON"), "FALCON");
+  EXPECT_EQ(RecordOf("CURLEW"), "");
+  EXPECT_EQ(RecordOf("KITE"), "OSPREY");
+  EXPECT_EQ(AuditText(), kAuditClean);
+  ExpectSettled("refreshing");
+
+  {
+    MenuPicker picker;
+    RightClick(Dlg().m_treeServers, EmptySpace(Dlg().m_treeServers));
+    EXPECT_EQ(picker.Stop(), std::vector<UINT>{}) << "a menu over empty tree space";
+  }
+  {
+    MenuPicker picker;
+    RightClick(Dlg().m_treeServers, TreeItemPoint(Dlg().FindPrimaryItem("OSPREY")));
+    EXPECT_EQ(picker.Stop(), (std::vector<UINT>{ID_TREE_PROPERTIES, ID_PRIMARY_SECURITY, ID_TREE_DS_STATUS}));
+    EXPECT_EQ(Dlg().m_treeServers.GetSelectedItem(), Dlg().FindPrimaryItem("OSPREY"));
+  }
+  {
+    MenuPicker picker;
+    RightClick(Dlg().m_listServers, ListItemPoint(Dlg().FindListItem("SWIFT")));
+    EXPECT_EQ(picker.Stop(), (std::vector<UINT>{ID_LIST_PROPERTIES, ID_LIST_DS_STATUS}));
+  }
+  Dlg().m_listServers.SetItemState(-1, 0, LVIS_SELECTED);
+  {
+    MenuPicker picker;
+    RightClick(Dlg().m_listServers, EmptySpace(Dlg().m_listServers));
+    EXPECT_EQ(picker.Stop(), std::vector<UINT>{}) << "a menu in the list without a selection";
+  }
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), tree);
+  EXPECT_EQ(ListNames(Dlg().m_listServers), list);
+}
+
+// The visible dialog window of process pid with this caption other than
+// skip, waited for; null when none came.
+HWND WaitForProcessWindow(DWORD pid, const std::string& caption, HWND skip = nullptr, DWORD timeoutMs = 20000) {
+  struct Search {
+    DWORD pid;
+    const std::string& caption;
+    HWND skip;
+    HWND found;
+  };
+  for (DWORD waited = 0; waited <= timeoutMs; waited += 20) {
+    Search search{pid, caption, skip, nullptr};
+    ::EnumWindows(
+        [](HWND hwnd, LPARAM param) -> BOOL {
+          auto* s = reinterpret_cast<Search*>(param);
+          DWORD owner = 0;
+          ::GetWindowThreadProcessId(hwnd, &owner);
+          char text[256] = {}, cls[16] = {};
+          ::GetClassNameA(hwnd, cls, sizeof(cls));
+          ::GetWindowTextA(hwnd, text, sizeof(text));
+          if (owner == s->pid && hwnd != s->skip && ::IsWindowVisible(hwnd) && std::string(cls) == "#32770" &&
+              s->caption == text) {
+            s->found = hwnd;
+            return FALSE;
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    if (search.found) return search.found;
+    ::Sleep(20);
+  }
+  return nullptr;
+}
+
+// A console killed in the middle of Assign Distributed, after it wrote the
+// server's record and before the new primary's list took the server: the
+// audit names exactly that, and Force to Remove then Assign from a console
+// put it right.
+class KilledConsole : public ConsoleRoles {
+ protected:
+  void SetUp() override {}
+  void TearDown() override {
+    m_dlg.reset();
+    if (m_child) {
+      ::TerminateProcess(m_child, 1);
+      ::CloseHandle(m_child);
+    }
+    SetRegistryRootsForTest("", "");
+  }
+  HANDLE m_child = nullptr;
+};
+
+TEST_F(KilledConsole, BetweenRecordAndListTheAuditNamesItAndTheConsolePutsItRight) {
+  kv::CRegKey setting;
+  ASSERT_EQ(0, kvlab::CreateKey(HKEY_LOCAL_MACHINE,
+                                kvlab::ProductRoot() + "\\DiscoveryImplementationList\\Bellcast\\TandDiscoverySetting",
+                                setting));
+  kvlab::WriteDword(setting.Get(), "BCastDelay", 100);
+  // The console selects the first root and list item 0 when it opens: ALBA
+  // and 00ACORN (digits sort before letters).
+  for (const char* name : {"ALBA", "BRAN", "00ACORN"}) ASSERT_EQ(0, m_lab.Add(name, "pw"));
+  ASSERT_EQ(0, kvlab::SetRole("ALBA", "ALBA", "Administrator", "pw"));
+  ASSERT_EQ(0, kvlab::SetRole("BRAN", "BRAN", "Administrator", "pw"));
+  ASSERT_EQ(0, m_lab.StartLocalDiscovery());
+  ASSERT_TRUE(LoadDiscoveryTableRoot());
+  ASSERT_TRUE(LoadProductRoot());
+  ASSERT_TRUE(kvlab::WaitForTable({"ALBA", "BRAN", "00ACORN"}, 10000));
+  ASSERT_TRUE(WaitForLocalRecord("ALBA", "ALBA"));
+  ASSERT_TRUE(WaitForLocalRecord("BRAN", "BRAN"));
+
+  // The real console in a process of its own.
+  char path[MAX_PATH] = {};
+  ::GetModuleFileNameA(nullptr, path, sizeof(path));
+  std::string exe = path;
+  exe = exe.substr(0, exe.rfind('\\') + 1) + "Quayside.exe";
+  std::string command = "\"" + exe + "\"";
+  STARTUPINFOA si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  ::CloseHandle(pi.hThread);
+  m_child = pi.hProcess;
+  HWND console = WaitForProcessWindow(pi.dwProcessId, "SAN Option Configuration");
+  ASSERT_NE(console, nullptr);
+
+  // 00ACORN joins BRAN behind the console's back, so Assign asks first.
+  ASSERT_EQ(0, kvlab::SetRole("00ACORN", "BRAN", "Administrator", "pw"));
+  ASSERT_TRUE(WaitForLocalRecord("00ACORN", "BRAN"));
+  ::PostMessageA(console, WM_COMMAND, MAKEWPARAM(IDC_ASSIGN_DISTRIBUTED, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(::GetDlgItem(console, IDC_ASSIGN_DISTRIBUTED)));
+  HWND confirm = WaitForProcessWindow(pi.dwProcessId, kCaption);
+  ASSERT_NE(confirm, nullptr);
+  EXPECT_EQ(kvtest::MessageBoxText(confirm), "00ACORN already assigned to BRAN\nPress OK to proceed with your changes");
+  // ALBA leaves the network before its list is written: the console shows
+  // the failure, and is killed while it does.
+  ASSERT_EQ(0, kvlab::SetOnline("ALBA", false));
+  ::SendMessageA(::GetDlgItem(confirm, IDOK), BM_CLICK, 0, 0);
+  HWND failure = WaitForProcessWindow(pi.dwProcessId, kCaption, confirm);
+  ASSERT_NE(failure, nullptr);
+  EXPECT_EQ(kvtest::MessageBoxText(failure), SystemErrorText(ERROR_BAD_NETPATH));
+  ASSERT_TRUE(::TerminateProcess(m_child, 1));
+  ASSERT_EQ(::WaitForSingleObject(m_child, 10000), WAIT_OBJECT_0);
+
+  EXPECT_EQ(RecordOf("00ACORN"), "ALBA");
+  EXPECT_EQ(kvlab::ListMembers("BRAN"), Names{});
+  EXPECT_EQ(kvlab::ListMembers("ALBA"), Names{});
+  EXPECT_EQ(AuditText(),
+            "00ACORN: record names ALBA but ALBA's list does not hold 00ACORN\naudit: 1 disagreement(s)\n");
+
+  // Back on the network, a console shows 00ACORN under ALBA; Force to
+  // Remove clears the record, Assign makes it whole.
+  ASSERT_EQ(0, kvlab::SetOnline("ALBA", true));
+  ASSERT_TRUE(WaitForLocalRecord("00ACORN", "ALBA"));
+  m_dlg = std::make_unique<CRoleConsoleDlg>();
+  ASSERT_TRUE(m_dlg->Create(nullptr));
+  ::ShowWindow(m_dlg->m_hWnd, SW_SHOW);
+  ASSERT_EQ(TreeShape(Dlg().m_treeServers), "ALBA/0[00ACORN/1];BRAN/0[]");
+  SelectTree(Dlg().FindDistributedItem("ALBA", "00ACORN"));
+  {
+    kvtest::ScriptedUser user;
+    user.AnswerBox(IDOK);
+    ::SendMessageA(Dlg().m_hWnd, WM_COMMAND, MAKEWPARAM(ID_FORCE_REMOVE, 0), 0);
+    ASSERT_TRUE(user.Finish()) << user.Report();
+  }
+  EXPECT_EQ(AuditText(), kAuditClean);
+  // ALBA went with its last member; the next pass shows it again.
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), "BRAN/0[]");
+  Dlg().RefreshServerViews();
+  ASSERT_EQ(TreeShape(Dlg().m_treeServers), "ALBA/0[];BRAN/0[]");
+  SelectTree(Dlg().FindPrimaryItem("ALBA"));
+  SelectList("00ACORN");
+  {
+    kvtest::ScriptedUser user;
+    user.Dialog("Security", Logon("Administrator", "pw"));
+    Click(IDC_ASSIGN_DISTRIBUTED);
+    ASSERT_TRUE(user.Finish()) << user.Report();
+  }
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), "ALBA/0[00ACORN/1];BRAN/0[]");
+  EXPECT_EQ(RecordOf("00ACORN"), "ALBA");
+  EXPECT_EQ(kvlab::ListMembers("ALBA"), Names{"00ACORN"});
+  EXPECT_EQ(AuditText(), kAuditClean);
+}
+
+}  // namespace
