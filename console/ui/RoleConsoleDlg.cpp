@@ -60,7 +60,7 @@ const ControlTexts* FillToolTip(DispInfo* info) {
 
 }  // namespace
 
-const kv::MessageEntry<CRoleConsoleDlg> CRoleConsoleDlg::kMessages[12] = {
+const kv::MessageEntry<CRoleConsoleDlg> CRoleConsoleDlg::kMessages[18] = {
     kv::OnCommand(IDC_REFRESH, BN_CLICKED, &CRoleConsoleDlg::OnRefresh),
     kv::OnCommand(IDC_AUTO_REFRESH, BN_CLICKED, &CRoleConsoleDlg::OnAutoRefresh),
     kv::OnCommand(ID_HELP, BN_CLICKED, &CRoleConsoleDlg::OnHelp),
@@ -73,6 +73,12 @@ const kv::MessageEntry<CRoleConsoleDlg> CRoleConsoleDlg::kMessages[12] = {
     kv::OnMessage(WM_TIMER, &CRoleConsoleDlg::OnTimer),
     kv::OnMessage(WM_QUERYDRAGICON, &CRoleConsoleDlg::OnQueryDragIcon),
     kv::OnMessage(WM_DESTROY, &CRoleConsoleDlg::OnDestroy),
+    kv::OnCommand(ID_TREE_PROPERTIES, 0, &CRoleConsoleDlg::OnTreeServerProperties),
+    kv::OnCommand(ID_LIST_PROPERTIES, 0, &CRoleConsoleDlg::OnListServerProperties),
+    kv::OnCommand(ID_TREE_DS_STATUS, 0, &CRoleConsoleDlg::OnTreeDiscoveryStatus),
+    kv::OnCommand(ID_LIST_DS_STATUS, 0, &CRoleConsoleDlg::OnListDiscoveryStatus),
+    kv::OnCommand(ID_PRIMARY_SECURITY, 0, &CRoleConsoleDlg::OnSecurity),
+    kv::OnCommand(ID_DISTRIBUTED_SECURITY, 0, &CRoleConsoleDlg::OnSecurity),
 };
 
 CRoleConsoleDlg::CRoleConsoleDlg()
