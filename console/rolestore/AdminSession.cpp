@@ -35,13 +35,7 @@ bool ReadStoredCredentials(const char* host, Credentials& out) {
 }
 
 DWORD Connect(const std::string& name, const Credentials& credentials) {
-  NETRESOURCEA resource{};
-  resource.dwScope = RESOURCE_GLOBALNET;
-  resource.dwType = RESOURCETYPE_ANY;
-  resource.dwDisplayType = 0;
-  resource.dwUsage = RESOURCEUSAGE_CONNECTABLE;
-  resource.lpRemoteName = const_cast<char*>(name.c_str());
-  return kvr::WNetAddConnection2A(&resource, credentials.password.c_str(), credentials.user.c_str(), 0);
+  return AddAdminConnection(name, credentials.user, credentials.password);
 }
 
 // Asks for credentials over the ones given; false when cancelled.
@@ -98,6 +92,16 @@ DWORD OpenAdminSession(const char* host, const char* share, char* userOut, char*
   CopyOut(userOut, credentials.user);
   CopyOut(passwordOut, credentials.password);
   return ERROR_SUCCESS;
+}
+
+DWORD AddAdminConnection(const std::string& name, const std::string& user, const std::string& password) {
+  NETRESOURCEA resource{};
+  resource.dwScope = RESOURCE_GLOBALNET;
+  resource.dwType = RESOURCETYPE_ANY;
+  resource.dwDisplayType = 0;
+  resource.dwUsage = RESOURCEUSAGE_CONNECTABLE;
+  resource.lpRemoteName = const_cast<char*>(name.c_str());
+  return kvr::WNetAddConnection2A(&resource, password.c_str(), user.c_str(), 0);
 }
 
 void CloseAdminSession(const char* host) { kvr::WNetCancelConnection2A(AdminSessionName(host).c_str(), 0, TRUE); }

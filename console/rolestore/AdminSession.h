@@ -28,6 +28,10 @@ DWORD OpenAdminSession(const char* host, const char* share, char* userOut, char*
 // Cancels the session to host (forced; the result is not looked at).
 void CloseAdminSession(const char* host);
 
+// One WNetAddConnection2A to name ("\\host\share") with these credentials,
+// no local name, flags 0; its status as it comes (nothing is shown).
+DWORD AddAdminConnection(const std::string& name, const std::string& user, const std::string& password);
+
 // An owner that closes the session to host when it goes out of scope; take
 // it right after OpenAdminSession succeeded.
 kv::CNetConnection HoldAdminSession(const char* host);

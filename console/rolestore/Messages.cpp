@@ -3,8 +3,10 @@
 #include <atomic>
 #include <memory>
 
+#include "App.h"
 #include "MessageBox.h"
 #include "Strings.h"
+#include "resource.h"
 
 namespace {
 
@@ -69,3 +71,9 @@ void ShowHelpTopic(HWND owner) {
 }
 
 HelpFunction SetHelpFunctionForTest(HelpFunction function) { return g_helpFunction.exchange(function); }
+
+void PassHelpKeyToMainWindow() {
+  kv::CWinApp* app = kv::CWinApp::Current();
+  if (app && app->m_hMainWnd && ::IsWindow(app->m_hMainWnd))
+    ::SendMessageA(app->m_hMainWnd, WM_COMMAND, MAKEWPARAM(ID_HELP, 0), 0);
+}

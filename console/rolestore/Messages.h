@@ -31,3 +31,7 @@ std::string HelpFilePath();
 // WinHelpA on a missing file blocks on a modal box.
 using HelpFunction = BOOL(WINAPI*)(HWND owner, LPCSTR helpFile, UINT command, ULONG_PTR data);
 HelpFunction SetHelpFunctionForTest(HelpFunction function);
+
+// The help key (F1) in a secondary dialog: sent on to the main window as its
+// Help command, which opens the same topic as the dialog's Help button.
+void PassHelpKeyToMainWindow();

@@ -1,6 +1,5 @@
 #include "CredentialsDlg.h"
 
-#include "App.h"
 #include "Messages.h"
 #include "Strings.h"
 #include "resource.h"
@@ -57,8 +56,6 @@ void CCredentialsDlg::OnHelp() { ShowHelpTopic(m_hWnd); }
 
 // F1 is the main window's Help command.
 LRESULT CCredentialsDlg::OnHelpKey(WPARAM, LPARAM) {
-  kv::CWinApp* app = kv::CWinApp::Current();
-  if (app && app->m_hMainWnd && ::IsWindow(app->m_hMainWnd))
-    ::SendMessageA(app->m_hMainWnd, WM_COMMAND, MAKEWPARAM(ID_HELP, 0), 0);
+  PassHelpKeyToMainWindow();
   return TRUE;
 }

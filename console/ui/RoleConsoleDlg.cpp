@@ -60,7 +60,7 @@ const ControlTexts* FillToolTip(DispInfo* info) {
 
 }  // namespace
 
-const kv::MessageEntry<CRoleConsoleDlg> CRoleConsoleDlg::kMessages[19] = {
+const kv::MessageEntry<CRoleConsoleDlg> CRoleConsoleDlg::kMessages[25] = {
     kv::OnCommand(IDC_REFRESH, BN_CLICKED, &CRoleConsoleDlg::OnRefresh),
     kv::OnCommand(IDC_AUTO_REFRESH, BN_CLICKED, &CRoleConsoleDlg::OnAutoRefresh),
     kv::OnCommand(ID_HELP, BN_CLICKED, &CRoleConsoleDlg::OnHelp),
@@ -81,6 +81,12 @@ const kv::MessageEntry<CRoleConsoleDlg> CRoleConsoleDlg::kMessages[19] = {
     kv::OnCommand(ID_FORCE_REMOVE, 0, &CRoleConsoleDlg::OnForceRemove),
     kv::OnNotify(IDC_TREE_SERVERS, NM_RCLICK, &CRoleConsoleDlg::OnTreeContextMenu),
     kv::OnNotify(IDC_LIST_SERVERS, NM_RCLICK, &CRoleConsoleDlg::OnListContextMenu),
+    kv::OnCommand(ID_TREE_PROPERTIES, 0, &CRoleConsoleDlg::OnTreeServerProperties),
+    kv::OnCommand(ID_LIST_PROPERTIES, 0, &CRoleConsoleDlg::OnListServerProperties),
+    kv::OnCommand(ID_TREE_DS_STATUS, 0, &CRoleConsoleDlg::OnTreeDiscoveryStatus),
+    kv::OnCommand(ID_LIST_DS_STATUS, 0, &CRoleConsoleDlg::OnListDiscoveryStatus),
+    kv::OnCommand(ID_PRIMARY_SECURITY, 0, &CRoleConsoleDlg::OnSecurity),
+    kv::OnCommand(ID_DISTRIBUTED_SECURITY, 0, &CRoleConsoleDlg::OnSecurity),
 };
 
 CRoleConsoleDlg::CRoleConsoleDlg()

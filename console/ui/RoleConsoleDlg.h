@@ -136,9 +136,18 @@ class CRoleConsoleDlg : public kv::CDialog {
   // the first.
   bool m_bCommandRunning = false;
 
+  // Server commands of the context menus (ServerCommands.cpp).
+  void OnTreeServerProperties();
+  void OnListServerProperties();
+  void OnServerProperties(const std::string& server);
+  void OnTreeDiscoveryStatus();
+  void OnListDiscoveryStatus();
+  void OnDiscoveryStatus(const std::string& server);
+  void OnSecurity();
+
   // The views as the running pass sees them, so that its lookups need no
   // walk of the controls; null outside a pass.
   std::unique_ptr<CServerViewIndex> m_pIndex;
 
-  static const kv::MessageEntry<CRoleConsoleDlg> kMessages[19];
+  static const kv::MessageEntry<CRoleConsoleDlg> kMessages[25];
 };

@@ -1,0 +1,142 @@
+// The server commands of the main dialog's context menus: Properties,
+// Discovery Service Status and Security. They leave the views and the
+// refresh flags alone; the dialogs they open run nested message loops, so a
+// timer refresh pass may run while one is up.
+#include <windows.h>
+
+#include <cstring>
+
+#include "AdminSession.h"
+#include "App.h"
+#include "DiscoveryStatusDlg.h"
+#include "Dunlin.h"
+#include "MessageBox.h"
+#include "Messages.h"
+#include "Remote.h"
+#include "RoleConsoleDlg.h"
+#include "RoleTables.h"
+#include "ServerCredentialsDlg.h"
+#include "ServerPropertiesDlg.h"
+#include "Strings.h"
+#include "resource.h"
+
+namespace {
+
+constexpr UINT kNoInformationFlags = MB_OK | MB_ICONWARNING | MB_TASKMODAL | MB_TOPMOST;  // 0x42030
+
+// The plain text of a scrambled credential field: up to its first NUL, at
+// most the field's 24 bytes.
+std::string UnscrambleField(const uint8_t (&field)[kCredentialFieldSize]) {
+  uint8_t plain[kCredentialFieldSize];
+  std::memcpy(plain, field, sizeof(plain));
+  ScrambleCredential(plain, kCredentialFieldSize);
+  return kv::FixedField(plain, sizeof(plain));
+}
+
+// text NUL-padded to the field's 24 bytes, then scrambled.
+void ScrambleIntoField(const std::string& text, uint8_t (&field)[kCredentialFieldSize]) {
+  std::memset(field, 0, sizeof(field));
+  std::memcpy(field, text.data(), text.size() < sizeof(field) ? text.size() : sizeof(field));
+  ScrambleCredential(field, kCredentialFieldSize);
+}
+
+}  // namespace
+
+void CRoleConsoleDlg::OnTreeServerProperties() {
+  HTREEITEM item = m_treeServers.GetSelectedItem();
+  if (item) OnServerProperties(m_treeServers.GetItemText(item));
+}
+
+void CRoleConsoleDlg::OnListServerProperties() {
+  int selected = m_listServers.GetSelectedItem();
+  if (selected >= 0) OnServerProperties(m_listServers.GetItemText(selected));
+}
+
+void CRoleConsoleDlg::OnServerProperties(const std::string& server) {
+  ShowOperation(IDS_OP_PROPERTIES);
+  DiscoveryEntry entry{};
+  if (FindServerEntry(server, &entry) != 0) {
+    kv::ShowMessageBox(m_hWnd, kv::Format("%s\n%s", server.c_str(), LoadResString(IDS_NO_INFORMATION).c_str()),
+                       LoadResString(IDS_APP_TITLE), kNoInformationFlags);
+  } else {
+    CServerPropertiesDlg dlg(&entry, m_hWnd);
+    dlg.DoModal();
+  }
+  ShowOperation(0);
+}
+
+void CRoleConsoleDlg::OnTreeDiscoveryStatus() {
+  HTREEITEM item = m_treeServers.GetSelectedItem();
+  if (item) OnDiscoveryStatus(m_treeServers.GetItemText(item));
+}
+
+void CRoleConsoleDlg::OnListDiscoveryStatus() {
+  int selected = m_listServers.GetSelectedItem();
+  if (selected >= 0) OnDiscoveryStatus(m_listServers.GetItemText(selected));
+}
+
+void CRoleConsoleDlg::OnDiscoveryStatus(const std::string& server) {
+  ShowOperation(IDS_OP_DS_STATUS);
+  if (!server.empty()) {
+    CDiscoveryStatusDlg dlg(server, m_hWnd);
+    dlg.DoModal();
+  }
+  ShowOperation(0);
+}
+
+void CRoleConsoleDlg::OnSecurity() {
+  HTREEITEM item = m_treeServers.GetSelectedItem();
+  if (!item) return;
+  // The name and its place in the tree are taken together, now: a refresh
+  // pass may run while the credentials dialog is up and move or delete the
+  // item, and the record written must be the one of the server edited.
+  const std::string server = m_treeServers.GetItemText(item);
+  const bool distributed = m_treeServers.GetParentItem(item) != nullptr;
+
+  std::string userName, password;
+  ShowOperation(IDS_OP_SECURITY);
+  RoleRecord record{};
+  DWORD size = sizeof(record);
+  if (ReadLocalRoleRecord(server.c_str(), kSanProductCode, &record, &size) != ERROR_SUCCESS) {
+    record = RoleRecord{};
+  } else if (size == sizeof(record)) {
+    userName = UnscrambleField(record.userName);
+    password = UnscrambleField(record.password);
+  }
+  // A shorter record keeps its primary name but has no whole credential
+  // fields: its missing bytes would unscramble into control characters.
+
+  CServerCredentialsDlg dlg(userName, password, server, m_hWnd);
+  if (dlg.DoModal() != IDOK) {
+    ShowOperation(0);
+    return;
+  }
+  ::UpdateWindow(m_hWnd);
+
+  const std::string remote = AdminSessionName(server.c_str(), "ipc$");
+  kv::CWaitCursor wait;
+  DWORD status = AddAdminConnection(remote, userName, password);
+  if (status == ERROR_SESSION_CREDENTIAL_CONFLICT) {
+    // A connection under other credentials: replace it, once.
+    kvr::WNetCancelConnection2A(remote.c_str(), 0, TRUE);
+    status = AddAdminConnection(remote, userName, password);
+  }
+  if (status != ERROR_SUCCESS) {
+    ShowSystemError(LoadResString(IDS_FAILED_TRANSACTION), status);
+    ShowOperation(0);
+    return;
+  }
+  kv::CNetConnection connection = kvr::MakeNetConnection(remote);
+
+  ScrambleIntoField(userName, record.userName);
+  ScrambleIntoField(password, record.password);
+  record.distributed = distributed ? 1 : 0;
+  DWORD recordSize = sizeof(record);
+  if (::WriteRoleRecord(server.c_str(), kSanProductCode, &record, &recordSize) != 0) {
+    kv::ShowMessageBox(m_hWnd, LoadResString(IDS_WRITE_FAILED), LoadResString(IDS_FAILED_TRANSACTION), MB_OK);
+  } else {
+    ::RefreshDiscoveryTable(0, 0);
+  }
+  connection.Cancel();
+  ShowOperation(0);
+}
