@@ -26,8 +26,18 @@ BOOL CGearwiseApp::CheckSingleInstance() {
   // Another wizard owns the mutex.
   m_instanceMutex.Reset();
   if (HWND running = ::FindWindowA(kGearwiseClassName, nullptr)) {
+    // While the wizard shows a message box or a plug-in's dialog, its sheet
+    // is disabled: what the user must reach is that window, the sheet's last
+    // active popup. The sheet is maximized; the popup keeps its size and is
+    // raised above the sheet and given the foreground.
+    HWND front = ::GetLastActivePopup(running);
     ::ShowWindow(running, SW_SHOWMAXIMIZED);
-    ::SetForegroundWindow(running);
+    if (front && front != running && ::IsWindowVisible(front)) {
+      ::SetWindowPos(front, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    } else {
+      front = running;
+    }
+    ::SetForegroundWindow(front);
   } else {
     kv::AppMessageBox(IDS_ALREADY_RUNNING, MB_ICONSTOP);
   }

@@ -8,13 +8,25 @@
 #                                   Yes to stopping the tape engine, a change
 #                                   in the RAID plug-in's dialog, Apply; the
 #                                   Complete page then shows the restart
-#                                   notice. Saves docs/screenshots/wizard-*.png
-#                                   and exits the wizard.
+#                                   notice. Saves its pictures as
+#                                   screenshots/wizard-*.png and exits the
+#                                   wizard.
+#   bash devwizard/demo.sh --docs   the same as --auto, but the pictures replace
+#                                   the README's, docs/screenshots/wizard-*.png
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${KV_BUILD_DIR:-$root/build}"
 auto=0
-[ "${1:-}" = "--auto" ] && auto=1
+shots="$root/screenshots"
+case "${1:-}" in
+  "") ;;
+  --auto) auto=1 ;;
+  --docs) auto=1 shots="$root/docs/screenshots" ;;
+  *)
+    echo "usage: bash devwizard/demo.sh [--auto | --docs]" >&2
+    exit 2
+    ;;
+esac
 "$root/scripts/build.sh"
 
 if [ "$auto" = 1 ] || [ -z "${DISPLAY:-}" ]; then
@@ -38,7 +50,6 @@ if [ "$auto" = 0 ]; then
   exec "$build/wine-run" "$build/bin/Gearwise.exe"
 fi
 
-shots="$root/docs/screenshots"
 mkdir -p "$shots"
 export DISPLAY="$KV_DISPLAY"
 window_up() { xwininfo -root -tree 2>/dev/null | grep -q "\"$1\""; }
@@ -53,7 +64,7 @@ wait_for() {
 shot() {
   import -window root "$shots/$1"
   convert "$shots/$1" -trim +repage "$shots/$1"
-  echo "saved docs/screenshots/$1"
+  echo "saved ${shots#"$root"/}/$1"
 }
 key() { xdotool key --delay 150 "$@"; sleep 0.8; }
 

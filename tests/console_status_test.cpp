@@ -20,6 +20,7 @@
 #include "DiscoveryService.h"
 #include "DiscoveryStatusDlg.h"
 #include "LabAdmin.h"
+#include "Messages.h"
 #include "RoleTables.h"
 #include "ScriptedUser.h"
 #include "TestLab.h"
@@ -399,7 +400,44 @@ TEST_F(StatusDialogTest, AFailedQueryShowsFailedToGetTheStatusAndRecovers) {
   ExpectConsistentTicks(run.Ticks());
 }
 
-TEST_F(StatusDialogTest, APausedServiceOffersStart) { GTEST_SKIP() << "the lab's simulated services are never paused"; }
+// The display table for every state, including those the lab's services
+// never reach (the paused and pausing states): text, button and its action.
+TEST(StatusRows, EveryStateShowsItsTextAndOffersItsAction) {
+  struct Expected {
+    LONG state;
+    const char* text;
+    const char* caption;
+    bool enabled;
+    StatusAction action;
+  };
+  const Expected rows[] = {
+      {SERVICE_STOPPED, "Stopped", "Start", true, ActStartService},
+      {SERVICE_START_PENDING, "Starting...", "Wait", false, ActPoll},
+      {SERVICE_STOP_PENDING, "Stopping...", "Wait", false, ActPoll},
+      {SERVICE_RUNNING, "Running", "Stop", true, ActStopService},
+      {SERVICE_CONTINUE_PENDING, "Continue...", "Wait", false, ActPoll},
+      {SERVICE_PAUSE_PENDING, "Pause...", "Wait", false, ActPoll},
+      {SERVICE_PAUSED, "Paused", "Start", true, ActStartService},
+      {StConnecting, "Connecting...", "Wait", false, ActPoll},
+      {StConnected, "Connected", "Wait", false, ActPoll},
+      {StConnectionFailed, "Connection failed", "Cancel", true, ActClose},
+      {StStatusFailed, "Failed to get the status", "Cancel", true, ActClose},
+      {StDisconnected, "Disconnected", "Wait", false, ActPoll},
+  };
+  for (const Expected& e : rows) {
+    SCOPED_TRACE("state " + std::to_string(e.state));
+    const StatusRow* row = FindStatusRow(e.state);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->state, e.state);
+    EXPECT_EQ(LoadResString(row->stateText), e.text);
+    EXPECT_EQ(LoadResString(row->buttonCaption), e.caption);
+    EXPECT_EQ(row->buttonEnabled, e.enabled);
+    if (e.enabled) {
+      EXPECT_EQ(row->action, e.action);  // a disabled button requests nothing
+    }
+  }
+  for (LONG unknown : {0L, 8L, 0x1A80L, 0x1A82L, 0x1A87L}) EXPECT_EQ(FindStatusRow(unknown), nullptr) << unknown;
+}
 
 TEST_F(StatusDialogTest, TheWorkerSlotHoldsOneWorkerAndKeepsItsAnswersApart) {
   StoreCredentials("ALPHA", "Administrator", "alpha-pw");

@@ -68,6 +68,50 @@ TEST(SingleInstance, SecondStartBringsTheRunningWizardForwardAndEndsWithoutAMess
   EXPECT_NE(ExitWizard(first, sheet), 99u);
 }
 
+// The visible window of process pid with the given caption.
+HWND WaitForWindowOf(DWORD pid, const char* caption, DWORD ms = 15000) {
+  DWORD start = ::GetTickCount();
+  do {
+    HWND found = nullptr;
+    while ((found = ::FindWindowExA(nullptr, found, nullptr, caption)) != nullptr) {
+      DWORD owner = 0;
+      ::GetWindowThreadProcessId(found, &owner);
+      if (owner == pid && ::IsWindowVisible(found)) return found;
+    }
+    ::Sleep(30);
+  } while (::GetTickCount() - start < ms);
+  return nullptr;
+}
+
+// While the first wizard runs a plug-in's dialog, its sheet is disabled: the
+// second start must bring that dialog forward, above the maximized sheet.
+TEST(SingleInstance, SecondStartDuringAPluginBringsThePluginDialogForward) {
+  wiztest::Process first = wiztest::Start(wiztest::ProgramDir() + "Gearwise.exe", "raid");
+  ASSERT_TRUE(first);
+  HWND sheet = WaitForSheetOf(first.id);
+  ASSERT_NE(sheet, nullptr) << "the first wizard never showed";
+  HWND plugin = WaitForWindowOf(first.id, "RAID Device Configuration");
+  ASSERT_NE(plugin, nullptr) << "the RAID plug-in never showed";
+  EXPECT_FALSE(::IsWindowEnabled(sheet));
+
+  wiztest::Process second = wiztest::Start(wiztest::ProgramDir() + "Gearwise.exe");
+  ASSERT_TRUE(second);
+  DWORD code = second.Wait(15000);
+  if (code == 9999) ::TerminateProcess(second.handle.Get(), 1);
+  EXPECT_EQ(code, 0u);
+  EXPECT_TRUE(::IsZoomed(sheet)) << "the running wizard was not shown maximized";
+  EXPECT_FALSE(::IsZoomed(plugin));
+  EXPECT_EQ(::GetForegroundWindow(), plugin);
+  // What the user sees and clicks at the middle of the dialog is the dialog.
+  RECT r{};
+  ::GetWindowRect(plugin, &r);
+  HWND atCentre = ::WindowFromPoint(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+  EXPECT_EQ(::GetAncestor(atCentre, GA_ROOT), plugin);
+
+  ::PostMessageA(plugin, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  EXPECT_NE(ExitWizard(first, sheet), 99u);
+}
+
 // Holds the single-instance mutex on a thread of its own, as another wizard
 // without a window would.
 class MutexHolder {
@@ -144,6 +188,9 @@ TEST(ActivityLock, IsRefusedWithMessage116WhileAnotherActivityRunsAndSilentlyWhe
     EXPECT_FALSE(AcquireActivityLock());
     EXPECT_TRUE(user.Finish()) << user.Report();
     ASSERT_EQ(user.Boxes().size(), 1u);
+    EXPECT_EQ(user.Boxes()[0].text,
+              "Device Configuration cannot be started! It requires all other Kestrava 2000 activities (Backup, "
+              "Restore, etc.) to be inactive.");
     EXPECT_EQ(user.Boxes()[0].flags, static_cast<UINT>(MB_OK));
   }
   {

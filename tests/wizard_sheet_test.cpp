@@ -471,7 +471,11 @@ TEST_F(Wizard, MissingEntryPointsEndTheLaunchWithTheFallbackPage) {
     d.Exit();
   });
   EXPECT_TRUE(user.Finish()) << user.Report();
+  // Each library was loaded, and none of its look-alike entries was called.
+  for (const char* name : {"Chaplet.attach", "Remora.attach", "Raidwell.attach"})
+    EXPECT_NE(Log().find(name), std::string::npos) << Log();
   EXPECT_EQ(Log().find(".wizard"), std::string::npos) << Log();
+  EXPECT_EQ(Log().find(".init"), std::string::npos) << Log();
   EXPECT_EQ(Count(Log(), "Vellum.attach"), 1);
 }
 

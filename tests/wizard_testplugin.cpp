@@ -9,7 +9,9 @@
 // <name>.locked when "KestravaIsRunning" exists during the wizard entry.
 // KV_PLUGIN_STATUS gets the text of the Options page's status line when it
 // is visible during the wizard entry (empty otherwise).
-// Built with KV_NO_ENTRIES it exports nothing, with KV_NO_INIT no init entry.
+// Built with KV_NO_ENTRIES it exports its entries only under names that
+// differ from the real ones in letter case (the wizard must find entries by
+// their exact names, never by case or ordinal), with KV_NO_INIT no init entry.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -85,12 +87,12 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
   return TRUE;
 }
 
-#ifndef KV_NO_ENTRIES
 #define KV_WIZARD_ENTRY(name) \
   extern "C" __declspec(dllexport) int name() { return Wizard(); }
 #define KV_INIT_ENTRY(name) \
   extern "C" __declspec(dllexport) int name() { return Init(); }
 
+#ifndef KV_NO_ENTRIES
 KV_WIZARD_ENTRY(TLOConfigWizard)
 KV_WIZARD_ENTRY(RmDriveConfigWizard)
 KV_WIZARD_ENTRY(RaidConfigWizard)
@@ -100,4 +102,12 @@ KV_WIZARD_ENTRY(LaunchNTMSWizard)
 KV_INIT_ENTRY(TLOConfigInit)
 KV_INIT_ENTRY(RaidConfigInit)
 #endif
+#else
+KV_WIZARD_ENTRY(tloconfigwizard)
+KV_WIZARD_ENTRY(rmdriveconfigwizard)
+KV_WIZARD_ENTRY(raidconfigwizard)
+KV_WIZARD_ENTRY(virtuallibwizard)
+KV_WIZARD_ENTRY(launchntmswizard)
+KV_INIT_ENTRY(tloconfiginit)
+KV_INIT_ENTRY(raidconfiginit)
 #endif

@@ -187,7 +187,7 @@ def main(argv=None):
         help_file.set_context_map(entries)
         if help_file.context_map() != entries:
             raise HelpFileError("the context map does not read back as written")
-    except (OSError, HelpFileError) as e:
+    except (OSError, struct.error, HelpFileError) as e:
         print("set_context_map: %s: %s" % (args.helpfile, e), file=sys.stderr)
         return 1
     with open(args.helpfile, "wb") as f:
