@@ -324,9 +324,17 @@ LONG EnsureHost() {
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = si.hStdOutput = si.hStdError = INVALID_HANDLE_VALUE;
   PROCESS_INFORMATION pi = {};
-  if (!::CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si,
-                        &pi))
-    return static_cast<LONG>(::GetLastError());
+  // A start can fail for a moment under a loaded Wine (ERROR_INTERNAL_ERROR
+  // seen while other programs start): one more try before giving up.
+  auto start = [&] {
+    return ::CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
+                            &si, &pi);
+  };
+  if (!start()) {
+    ::Sleep(200);
+    if (HostRunning()) return ERROR_SUCCESS;
+    if (!start()) return static_cast<LONG>(::GetLastError());
+  }
   kv::CHandle process(pi.hProcess), thread(pi.hThread);
   for (int i = 0; i < 200; ++i) {
     if (HostRunning()) return ERROR_SUCCESS;

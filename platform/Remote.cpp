@@ -11,7 +11,8 @@
 
 #include <mutex>
 #include <string>
-#include <unordered_set>
+#include <memory>
+#include <unordered_map>
 
 #include "LabStore.h"
 
@@ -75,19 +76,24 @@ struct SeamHandle {
   DWORD access = 0;
 };
 
+// A handle is a number given out once, never the object's address: a handle
+// used after it was closed finds nothing (ERROR_INVALID_HANDLE), even when a
+// newer handle's object sits where the closed one did.
 std::mutex g_lock;
-std::unordered_set<SeamHandle*> g_handles;
+std::unordered_map<uintptr_t, std::unique_ptr<SeamHandle>> g_handles;
+uintptr_t g_lastHandle = 0x5EA00000;
 
 SC_HANDLE Publish(SeamHandle* h) {
   std::lock_guard<std::mutex> guard(g_lock);
-  g_handles.insert(h);
-  return reinterpret_cast<SC_HANDLE>(h);
+  g_lastHandle += 4;
+  g_handles.emplace(g_lastHandle, std::unique_ptr<SeamHandle>(h));
+  return reinterpret_cast<SC_HANDLE>(g_lastHandle);
 }
 
 SeamHandle* Find(SC_HANDLE handle) {
   std::lock_guard<std::mutex> guard(g_lock);
-  auto it = g_handles.find(reinterpret_cast<SeamHandle*>(handle));
-  return it == g_handles.end() ? nullptr : *it;
+  auto it = g_handles.find(reinterpret_cast<uintptr_t>(handle));
+  return it == g_handles.end() ? nullptr : it->second.get();
 }
 
 BOOL Fail(DWORD error) {
@@ -271,17 +277,15 @@ BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
 }
 
 BOOL CloseServiceHandle(SC_HANDLE handle) {
-  SeamHandle* h = nullptr;
+  std::unique_ptr<SeamHandle> h;
   {
     std::lock_guard<std::mutex> guard(g_lock);
-    auto it = g_handles.find(reinterpret_cast<SeamHandle*>(handle));
+    auto it = g_handles.find(reinterpret_cast<uintptr_t>(handle));
     if (it == g_handles.end()) return Fail(ERROR_INVALID_HANDLE);
-    h = *it;
+    h = std::move(it->second);
     g_handles.erase(it);
   }
-  BOOL ok = h->real ? ::CloseServiceHandle(h->real) : TRUE;
-  delete h;
-  return ok;
+  return h->real ? ::CloseServiceHandle(h->real) : TRUE;
 }
 
 }  // namespace kvr

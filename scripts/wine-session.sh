@@ -62,6 +62,11 @@ case "$cmd" in
     # Warm-up: the first process of a session starts Wine's helpers; do it here so
     # they do not inherit a test runner's output pipe.
     wine wineboot </dev/null >/dev/null 2>&1 || true
+    # The desktop process (explorer /desktop) is started by the first program
+    # that needs a window and then keeps that program's standard error for the
+    # rest of the session: a test that happened to start it never ended for
+    # ctest. Start it here, holding nothing of anyone's.
+    (wine explorer.exe /desktop </dev/null >/dev/null 2>&1 &)
     ;;
   stop)
     wineserver -k 2>/dev/null || true

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "App.h"
+#include "Dunlin.h"
 #include "Handles.h"
 #include "LabAdmin.h"
 #include "RoleConsoleDlg.h"
@@ -670,6 +671,32 @@ TEST_F(ConsoleViews, TreeAndListDrawEachImageInTheColoursOfItsBitmap) {
   // The unconfirmed primary does not look like a confirmed one.
   EXPECT_FALSE(
       tree.Shows(LoadStripImage(IDB_TREE_IMAGES, 0), TreeItemLine(dlg.m_treeServers, dlg.FindPrimaryItem("OSPREY"))));
+}
+
+// The server types the console lists, and the enumeration that every pass
+// opens and closes again.
+TEST_F(ConsoleViews, ListsServersOfTypes24_25And32OnlyAndEveryPassClosesItsEnumeration) {
+  const std::pair<const char*, DWORD> servers[] = {{"TYPE23", 23}, {"TYPE25", 25}, {"TYPE26", 26},
+                                                   {"TYPE31", 31}, {"TYPE32", 32}, {"TYPE33", 33}};
+  std::vector<std::string> names;
+  for (const auto& [name, type] : servers) {
+    AddSpecial(name, type, true);
+    names.push_back(name);
+  }
+  ASSERT_TRUE(kvlab::WaitForTable(names, 10000));
+  const int openBefore = ::OpenServerEnumCount();
+  CRoleConsoleDlg dlg;
+  ASSERT_TRUE(dlg.Create(nullptr));
+  dlg.RefreshServerViews();
+  EXPECT_EQ(dlg.m_nGeneration, 2);
+  EXPECT_EQ(::OpenServerEnumCount(), openBefore);
+  std::vector<std::string> listed = ListNames(dlg.m_listServers);
+  for (const auto& [name, type] : servers) {
+    bool expected = type == 24 || type == 25 || type == 32;
+    DiscoveryEntry entry{};
+    EXPECT_EQ(dlg.FindServerEntry(name, &entry) >= 0, expected) << name;
+    EXPECT_EQ(std::find(listed.begin(), listed.end(), name) != listed.end(), expected) << name;
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Bellcast.h"
+#include "DiscoveryNode.h"
 #include "Dunlin.h"
 #include "LabStore.h"
 #include "Prodwick.h"
@@ -353,6 +354,28 @@ TEST_F(Discovery, BellcastProductsAndPeers) {
   EXPECT_EQ(0xEE, table[3 * kPeerEntrySize]);  // nothing written past the last peer
   EXPECT_LT(GetPeerTable(0, nullptr, kPeerTableSize), 0);
   EXPECT_EQ(0, GetPeerTable(0, table.data(), kPeerEntrySize));  // room for one
+}
+
+// A node takes the machine's BCastDelay whole (32 bits), bounded to 20 ms
+// .. 10 minutes.
+TEST(DiscoveryNode, TakesTheBroadcastDelayWhole) {
+  kvlab::CScopedLab lab("delay", 0);
+  kvlab::MachineSetup m;
+  m.name = "ALPHA";
+  ASSERT_EQ(0, kvlab::AddMachine(m));
+  kv::CRegKey root, setting;
+  ASSERT_EQ(0, kvlab::OpenMachineRoot("ALPHA", root));
+  ASSERT_EQ(0, kvlab::CreateKey(root.Get(), kvcore::BroadcastSettingPath(), setting));
+  const std::pair<DWORD, DWORD> cases[] = {{0, 20},          {19, 20},         {350, 350},          {65535, 65535},
+                                           {65536, 65536},   {65556, 65556},   {70000, 70000},      {16777216, 600000},
+                                           {600000, 600000}, {600001, 600000}, {0xFFFFFFFF, 600000}};
+  kvcore::NodeIdentity id;
+  ASSERT_TRUE(kvcore::LoadIdentity("ALPHA", id));
+  for (const auto& [stored, taken] : cases) {
+    ASSERT_EQ(0, kvlab::WriteDword(setting.Get(), "BCastDelay", stored));
+    kvcore::CDiscoveryNode node(id, root.Get(), false);
+    EXPECT_EQ(taken, node.Delay()) << stored;
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // for connections, the remote registry and the service manager.
 #include <gtest/gtest.h>
 
+#include "Bus.h"
 #include "LabStore.h"
 #include "Remote.h"
 #include "TestLab.h"
@@ -172,6 +173,105 @@ TEST_F(RemoteSeam, LocalMachineUsesTheRealServiceManager) {
   ASSERT_TRUE(rpc);
   SERVICE_STATUS s = {};
   EXPECT_TRUE(kvr::QueryServiceStatus(rpc.Get(), &s));
+}
+
+// Each connection attempt from a state of its own: which status wins, and
+// what trust does and does not excuse.
+TEST_F(RemoteSeam, ConnectionRulesAtTheirEdges) {
+  ASSERT_EQ(0, kvlab::SetAccount("ALPHA", "backup", "backup-pw"));
+  ASSERT_EQ(0, kvlab::SetAccount("BETA", kvlab::ConsoleUserName(), "own-pw"));
+  const std::string own = kvlab::ConsoleUserName();
+  struct Case {
+    const char* machine;
+    bool existing;  // a session as Administrator is open first
+    const char* user;
+    const char* password;
+    DWORD expected;
+  };
+  const Case cases[] = {
+      {"BETA", false, own.c_str(), "wrong", ERROR_LOGON_FAILURE},  // trust does not excuse a wrong password
+      {"BETA", false, own.c_str(), "", ERROR_LOGON_FAILURE},
+      {"BETA", false, own.c_str(), nullptr, 0},  // the caller's own logon, trusted
+      {"BETA", false, nullptr, nullptr, 0},
+      {"BETA", false, own.c_str(), "own-pw", 0},
+      {"ALPHA", false, own.c_str(), nullptr, ERROR_LOGON_FAILURE},
+      {"ALPHA", true, "backup", "wrong", ERROR_SESSION_CREDENTIAL_CONFLICT},  // the conflict wins
+      {"ALPHA", true, "backup", "backup-pw", ERROR_SESSION_CREDENTIAL_CONFLICT},
+      {"ALPHA", true, "Administrator", "wrong", ERROR_LOGON_FAILURE},
+  };
+  for (const Case& c : cases) {
+    Ipc r(c.machine);
+    std::string password = std::string(c.machine) == "ALPHA" ? "alpha-pw" : "beta-pw";
+    if (c.existing) {
+      ASSERT_EQ(0u, kvr::WNetAddConnection2A(&r, password.c_str(), "Administrator", 0));
+    }
+    EXPECT_EQ(c.expected, kvr::WNetAddConnection2A(&r, c.password, c.user, 0))
+        << c.machine << " " << (c.user ? c.user : "(none)") << "/" << (c.password ? c.password : "(none)");
+    while (kvr::WNetCancelConnection2A(IpcName(c.machine).c_str(), 0, TRUE) == 0) {
+    }
+  }
+}
+
+TEST_F(RemoteSeam, AClosedServiceHandleIsRefusedEvenWhenANewOneTakesItsPlace) {
+  kvr::CServiceHandle scm(kvr::OpenSCManagerA("BETA", nullptr, SC_MANAGER_CONNECT));
+  ASSERT_TRUE(scm);
+  SC_HANDLE closed = kvr::OpenServiceA(scm.Get(), "kvdiscoverysvc", SERVICE_ALL_ACCESS);
+  ASSERT_TRUE(closed);
+  ASSERT_TRUE(kvr::CloseServiceHandle(closed));
+  kvr::CServiceHandle fresh(kvr::OpenServiceA(scm.Get(), "kvdiscoverysvc", SERVICE_ALL_ACCESS));
+  ASSERT_TRUE(fresh);
+  SERVICE_STATUS s = {};
+  const std::pair<const char*, BOOL (*)(SC_HANDLE, SERVICE_STATUS*)> calls[] = {
+      {"QueryServiceStatus", [](SC_HANDLE h, SERVICE_STATUS* st) { return kvr::QueryServiceStatus(h, st); }},
+      {"StartServiceA", [](SC_HANDLE h, SERVICE_STATUS*) { return kvr::StartServiceA(h, 0, nullptr); }},
+      {"ControlService",
+       [](SC_HANDLE h, SERVICE_STATUS* st) { return kvr::ControlService(h, SERVICE_CONTROL_STOP, st); }},
+      {"OpenServiceA", [](SC_HANDLE h, SERVICE_STATUS*) { return BOOL(kvr::OpenServiceA(h, "x", 0) != nullptr); }},
+      {"CloseServiceHandle", [](SC_HANDLE h, SERVICE_STATUS*) { return kvr::CloseServiceHandle(h); }},
+  };
+  for (const auto& [name, call] : calls) {
+    SetLastError(0);
+    EXPECT_FALSE(call(closed, &s)) << name;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError()) << name;
+  }
+  EXPECT_TRUE(kvr::QueryServiceStatus(fresh.Get(), &s));
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), s.dwCurrentState);  // the stop above did not reach it
+}
+
+TEST_F(RemoteSeam, StartingAServiceStartsTheStoppedLabHost) {
+  ASSERT_EQ(0, kvlab::WriteServiceTarget("BETA", "kvdiscoverysvc", SERVICE_STOPPED));
+  ASSERT_TRUE(kvlab::StopHost());
+  ASSERT_FALSE(kvlab::HostRunning());
+  kvr::CServiceHandle scm(kvr::OpenSCManagerA("BETA", nullptr, SC_MANAGER_CONNECT));
+  kvr::CServiceHandle svc(scm ? kvr::OpenServiceA(scm.Get(), "kvdiscoverysvc", SERVICE_START | SERVICE_QUERY_STATUS)
+                              : nullptr);
+  ASSERT_TRUE(svc);
+  SERVICE_STATUS s = {};
+  for (int i = 0; i < 100 && kvr::QueryServiceStatus(svc.Get(), &s) && s.dwCurrentState != SERVICE_STOPPED; ++i)
+    Sleep(20);
+  ASSERT_EQ(static_cast<DWORD>(SERVICE_STOPPED), s.dwCurrentState);
+  ASSERT_TRUE(kvr::StartServiceA(svc.Get(), 0, nullptr));
+  EXPECT_TRUE(kvlab::HostRunning());
+  // The host runs the node: BETA publishes again.
+  kvcore::CBus bus;
+  ASSERT_TRUE(bus.Open());
+  uint32_t slot = kvcore::SlotOfMachine("BETA");
+  kvcore::BusSlot before = {}, after = {};
+  bus.Read(slot, before);
+  for (int i = 0; i < 150 && bus.Read(slot, after) && after.publications == before.publications; ++i) Sleep(20);
+  EXPECT_GT(after.publications, before.publications);
+}
+
+TEST_F(RemoteSeam, ARemovedMachineTakesItsSessionsWithIt) {
+  Ipc r("ALPHA");
+  ASSERT_EQ(0u, kvr::WNetAddConnection2A(&r, "alpha-pw", "Administrator", 0));
+  ASSERT_TRUE(kvlab::HasSession("ALPHA"));
+  ASSERT_EQ(0, kvlab::RemoveMachine("ALPHA"));
+  ASSERT_EQ(0, lab.Add("ALPHA", "alpha-pw"));  // a new machine of the same name
+  EXPECT_FALSE(kvlab::HasSession("ALPHA"));
+  HKEY key = nullptr;
+  EXPECT_EQ(ERROR_ACCESS_DENIED, kvr::RegConnectRegistryA("ALPHA", HKEY_LOCAL_MACHINE, &key));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_CONNECTED), kvr::WNetCancelConnection2A(IpcName("ALPHA").c_str(), 0, TRUE));
 }
 
 }  // namespace

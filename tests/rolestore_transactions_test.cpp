@@ -648,4 +648,36 @@ TEST_F(TransactionTest, AMemberMovesBetweenPrimariesThatDoNotTrustTheConsole) {
   EXPECT_TRUE(NoSessions());
 }
 
+// The 60000 ms rule counts the delays already waited and gives up only once
+// they exceed it: with 500 ms, the read after 120 delays (exactly 60000 ms)
+// is still made.
+TEST_F(ConfirmationWaitTest, TheSixtySecondRuleGivesUpOnlyPastTheLimit) {
+  std::vector<kvtest::SeenBox> boxes;
+  SetPeers(200);
+  SetDelay(500);
+  EXPECT_FALSE(Wait(ExpectedState::Names("ALPHA"), boxes, true));
+  ExpectGaveUp(boxes);
+  EXPECT_EQ(g_sleeps, 122);
+}
+
+// A primary whose list refuses the addition: the record written for the
+// server is cleared again, the failure shown, nothing left open.
+TEST_F(TransactionTest, AssigningToAPrimaryWhoseListRefusesWritesClearsTheRecordItWrote) {
+  StoreAll();
+  ASSERT_EQ(0, kvlab::SetRole("ALPHA", "ALPHA", "Administrator", "alpha-pw"));
+  ASSERT_EQ(0, kvlab::RefuseListWrites("ALPHA", true));
+  kvtest::ScriptedUser script;
+  script.AnswerBox(IDOK);
+  EXPECT_EQ(AssignDistributed("ALPHA", "BETA"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  ASSERT_TRUE(script.Finish()) << script.Report();
+  ASSERT_EQ(script.Boxes().size(), 1u);
+  EXPECT_EQ(script.Boxes()[0].text, SystemErrorText(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(script.Boxes()[0].caption, kCaption);
+  EXPECT_EQ(script.Boxes()[0].flags, kErrorFlags);
+  EXPECT_EQ(PrimaryOf("BETA"), "<none>");
+  EXPECT_TRUE(kvlab::ListMembers("ALPHA").empty());
+  EXPECT_TRUE(NoSessions());
+  EXPECT_EQ(0, kvlab::RefuseListWrites("ALPHA", false));
+}
+
 }  // namespace

@@ -31,6 +31,10 @@ class CHandleTable {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_objects.erase(h) != 0;
   }
+  size_t Count() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_objects.size();
+  }
 
  private:
   std::mutex m_lock;

@@ -92,6 +92,8 @@ int WINAPI NextServerEntry(HANDLE handle, DWORD index, DiscoveryEntry* entry) {
 
 int WINAPI CloseServerEnum(HANDLE handle) { return g_enums.Remove(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE; }
 
+int WINAPI OpenServerEnumCount(void) { return static_cast<int>(g_enums.Count()); }
+
 // Asks the local Discovery Service for a pass now and waits for it (bounded).
 // ERROR_SERVICE_NOT_ACTIVE when no local node runs.
 int WINAPI RefreshDiscoveryTable(int, int) {
