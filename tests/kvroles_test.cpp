@@ -186,18 +186,25 @@ TEST_F(KvrolesTool, ListAuditAndRepairAgainstDrift) {
   // The drift: KITE force-removed (it trusts this account, so it can be
   // read); HERON force-removed (no credentials left to read it with); a
   // console killed between CURLEW's record write and FALCON's list edit;
-  // OSPREY listing itself; PETREL a primary gone offline; SWIFT made a
-  // primary on the server while the local table was frozen.
+  // OSPREY listing itself; CURLEW, a distributed server, keeping a list;
+  // PLOVER naming CURLEW as its primary; PETREL a primary gone offline;
+  // SWIFT moved to FALCON on the server while the local table was frozen.
   ASSERT_EQ(0, kvlab::SetTrust("KITE", true));
   ASSERT_EQ(0, kvlab::SetRole("KITE", "", "", ""));
   ASSERT_EQ(0, kvlab::SetRole("HERON", "", "", ""));
   ASSERT_EQ(0, kvlab::SetRole("CURLEW", "FALCON", "Administrator", "curlew-pw"));
   SetListEntry("FALCON", "CURLEW", false);
   SetListEntry("OSPREY", "OSPREY", true);
+  SetListEntry("CURLEW", "PETREL", true);
+  ASSERT_EQ(0, kvlab::SetRole("PLOVER", "CURLEW", "Administrator", "plover-pw"));
   ASSERT_EQ(0, kvlab::SetRole("PETREL", "PETREL", "Administrator", "petrel-pw"));
   ASSERT_EQ(0, kvlab::SetRole("SWIFT", "SWIFT", "Administrator", "swift-pw"));
-  for (auto [server, primary] :
-       {std::pair{"KITE", "-"}, {"HERON", "-"}, {"CURLEW", "FALCON"}, {"PETREL", "PETREL"}, {"SWIFT", "SWIFT"}})
+  for (auto [server, primary] : {std::pair{"KITE", "-"},
+                                 {"HERON", "-"},
+                                 {"CURLEW", "FALCON"},
+                                 {"PLOVER", "CURLEW"},
+                                 {"PETREL", "PETREL"},
+                                 {"SWIFT", "SWIFT"}})
     ASSERT_TRUE(WaitForLocalRecord(server, primary)) << server;
   ASSERT_EQ(0, kvlab::SetOnline("PETREL", false));
   ASSERT_EQ(0, lab.StopLocalDiscovery());
@@ -209,7 +216,8 @@ TEST_F(KvrolesTool, ListAuditAndRepairAgainstDrift) {
   const std::set<Finding> drift = {
       {"stale-list-entry", "KITE", "OSPREY", true},      {"stale-list-entry", "HERON", "OSPREY", false},
       {"missing-from-list", "CURLEW", "FALCON", true},   {"self-listed", "OSPREY", "OSPREY", true},
-      {"local-table-differs", "SWIFT", "FALCON", false},
+      {"local-table-differs", "SWIFT", "FALCON", false}, {"list-on-non-primary", "CURLEW", "", false},
+      {"stale-list-entry", "PETREL", "CURLEW", false},   {"names-non-primary", "PLOVER", "CURLEW", false},
   };
   EXPECT_EQ(drift, Findings(report)) << audit.out;
   std::map<std::string, std::string> notChecked;
@@ -220,11 +228,14 @@ TEST_F(KvrolesTool, ListAuditAndRepairAgainstDrift) {
   EXPECT_EQ(1, report["exitStatus"]);
   ToolRun text = RunKvroles("audit");
   EXPECT_EQ(1u, text.code);
-  for (const char* line : {"stale-list-entry: OSPREY lists KITE, but KITE has no role record [left by Force to Remove",
-                           "missing-from-list: CURLEW's record names FALCON, but FALCON's list does not hold CURLEW",
-                           "self-listed: OSPREY lists itself", "not checked: PETREL: ",
-                           "the local table says SWIFT's record names SWIFT, but SWIFT's own names FALCON",
-                           "audit: 5 servers checked, 2 not checked, 5 disagreements"})
+  for (const char* line :
+       {"stale-list-entry: OSPREY lists KITE, but KITE has no role record [left by Force to Remove",
+        "missing-from-list: CURLEW's record names FALCON, but FALCON's list does not hold CURLEW",
+        "self-listed: OSPREY lists itself",
+        "not checked: PETREL: ", "the local table says SWIFT's record names SWIFT, but SWIFT's own names FALCON",
+        "list-on-non-primary: CURLEW keeps a distributed-servers list (",
+        "names-non-primary: PLOVER's record names CURLEW, which is not a primary: CURLEW's record names FALCON",
+        "audit: 6 servers checked, 2 not checked, 8 disagreements"})
     EXPECT_TRUE(Has(text.out, line)) << line << "\n" << text.out;
 
   // Asked on the terminal and refused: nothing changes.
@@ -239,7 +250,7 @@ TEST_F(KvrolesTool, ListAuditAndRepairAgainstDrift) {
   EXPECT_EQ(1u, repair.code) << repair.out << repair.err;
   for (const char* line :
        {"done: remove KITE from the list of OSPREY", "done: add CURLEW to the list of FALCON",
-        "done: remove OSPREY from the list of OSPREY", "audit: 4 servers checked, 2 not checked, 2 disagreements"})
+        "done: remove OSPREY from the list of OSPREY", "audit: 5 servers checked, 2 not checked, 5 disagreements"})
     EXPECT_TRUE(Has(repair.out, line)) << line << "\n" << repair.out;
   EXPECT_EQ((std::vector<std::string>{"HERON"}), kvlab::ListMembers("OSPREY"));
   EXPECT_EQ((std::vector<std::string>{"CURLEW", "SWIFT"}), kvlab::ListMembers("FALCON"));
