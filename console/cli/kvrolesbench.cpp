@@ -1,0 +1,98 @@
+// kvrolesbench: how long kvroles takes on a large SAN, in a lab of its own
+// (removed at the end). Scales the lab to N servers (as `kvlab scale N`),
+// makes every 16th server a primary with the next 15 as its distributed
+// servers, waits for the local table to show them, then runs `kvroles list`
+// and `kvroles audit` as child processes and prints their times.
+// Usage: kvrolesbench [N]   (default 4096)
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "TestLab.h"
+
+namespace {
+
+constexpr unsigned kGroup = 16;
+
+// Runs kvroles.exe (beside this program) with its output thrown away.
+DWORD RunKvroles(const std::string& args, double& seconds) {
+  char path[MAX_PATH];
+  std::string exe(path, ::GetModuleFileNameA(nullptr, path, MAX_PATH));
+  exe = exe.substr(0, exe.find_last_of('\\') + 1) + "kvroles.exe";
+  std::string command = "\"" + exe + "\" " + args;
+  SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+  kv::CHandle null(::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                                 OPEN_EXISTING, 0, nullptr));
+  STARTUPINFOA si = {};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = si.hStdOutput = si.hStdError = null.Get();
+  PROCESS_INFORMATION pi = {};
+  LARGE_INTEGER frequency, start, end;
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&start);
+  if (!::CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+    return ::GetLastError();
+  kv::CHandle process(pi.hProcess), thread(pi.hThread);
+  ::WaitForSingleObject(process.Get(), INFINITE);
+  ::QueryPerformanceCounter(&end);
+  seconds = static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+  DWORD code = 1;
+  ::GetExitCodeProcess(process.Get(), &code);
+  return code;
+}
+
+std::string ScaleName(unsigned i) {
+  char name[16];
+  std::snprintf(name, sizeof(name), "SAN%05u", i);
+  return name;
+}
+
+bool LocalRecordNames(const std::string& server, const std::string& primary) {
+  kv::CRegKey key;
+  if (kvlab::OpenKey(HKEY_LOCAL_MACHINE, kvlab::DiscoveryTableRoot() + "\\" + server + "\\SanOption", KEY_READ, key))
+    return false;
+  RoleRecord r = {};
+  DWORD size = sizeof(r);
+  return ::RegQueryValueExA(key.Get(), "Slot_1", nullptr, nullptr, reinterpret_cast<BYTE*>(&r), &size) == 0 &&
+         std::strncmp(r.primaryName, primary.c_str(), sizeof(r.primaryName)) == 0;
+}
+
+int Bench(unsigned count) {
+  kvlab::CScopedLab lab("rolesbench", 0);
+  if (LONG rc = lab.StartLocalDiscovery()) return std::printf("local service: status %ld\n", rc), 1;
+  if (LONG rc = kvlab::Scale(count, nullptr)) return std::printf("scale: status %ld\n", rc), 1;
+  unsigned primaries = 0, members = 0;
+  std::string lastServer, lastPrimary;
+  for (unsigned i = 1; i <= count; ++i) {
+    const std::string primary = ScaleName(i - (i - 1) % kGroup);
+    if (LONG rc = kvlab::SetRole(ScaleName(i), primary, "Administrator", "scale-pw"))
+      return std::printf("set-role %s: status %ld\n", ScaleName(i).c_str(), rc), 1;
+    ++(primary == ScaleName(i) ? primaries : members);
+    lastServer = ScaleName(i);
+    lastPrimary = primary;
+  }
+  for (int waited = 0; !LocalRecordNames(lastServer, lastPrimary); waited += 100) {
+    if (waited > 120000) return std::printf("the local table never showed the roles\n"), 1;
+    ::Sleep(100);
+  }
+  ::Sleep(2000);  // the rest of the last broadcasts
+  std::printf("%u servers: %u primaries, %u distributed servers\n", count, primaries, members);
+  for (const char* command : {"list", "audit"}) {
+    double seconds = 0;
+    DWORD code = RunKvroles(command, seconds);
+    std::printf("kvroles %s: %.2f s (exit %lu)\n", command, seconds, static_cast<unsigned long>(code));
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  unsigned count = argc > 1 ? static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10)) : 4096;
+  if (count == 0) return std::fprintf(stderr, "usage: kvrolesbench [N]\n"), 2;
+  return Bench(count);
+}

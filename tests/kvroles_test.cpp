@@ -1,0 +1,349 @@
+// kvroles.exe on a lab of the test's own: what list, audit and repair print
+// (JSON read back with a JSON library) against known drift, and the role
+// commands with their failure paths, run as a child process.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "LabAdmin.h"
+#include "TestLab.h"
+
+namespace {
+
+using Json = nlohmann::json;
+
+struct ToolRun {
+  DWORD code = 0xFFFFFFFF;
+  std::string out, err;
+};
+
+std::string ExeFolder() {
+  char path[MAX_PATH];
+  std::string exe(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
+  return exe.substr(0, exe.find_last_of('\\') + 1);
+}
+
+// Takes what the pipe holds now, without waiting for more.
+void Drain(HANDLE pipe, std::string& into) {
+  char buffer[4096];
+  DWORD available = 0, got = 0;
+  while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available &&
+         ReadFile(pipe, buffer, sizeof(buffer), &got, nullptr) && got)
+    into.append(buffer, got);
+}
+
+// Runs kvroles.exe with the test's lab in its environment; input is its
+// standard input, then end of input.
+ToolRun RunKvroles(const std::string& args, const std::string& input = "") {
+  ToolRun run;
+  const std::string exe = ExeFolder() + "kvroles.exe";
+  SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+  HANDLE outRead, outWrite, errRead, errWrite, inRead, inWrite;
+  if (!CreatePipe(&outRead, &outWrite, &sa, 0) || !CreatePipe(&errRead, &errWrite, &sa, 0) ||
+      !CreatePipe(&inRead, &inWrite, &sa, 0))
+    return run;
+  kv::CHandle o(outRead), ow(outWrite), e(errRead), ew(errWrite), i(inRead), iw(inWrite);
+  for (HANDLE h : {outRead, errRead, inWrite}) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA si = {};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = outWrite;
+  si.hStdError = errWrite;
+  si.hStdInput = inRead;
+  PROCESS_INFORMATION pi = {};
+  std::string command = "\"" + exe + "\" " + args;
+  if (!CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    run.err = "kvroles.exe could not be started: error " + std::to_string(GetLastError());
+    return run;
+  }
+  kv::CHandle process(pi.hProcess), thread(pi.hThread);
+  ow.Reset();
+  ew.Reset();
+  i.Reset();
+  DWORD written = 0;
+  if (!input.empty()) WriteFile(inWrite, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
+  iw.Reset();
+  // The pipes are polled until the program ends, not read to their end: a
+  // helper process that Wine starts on the program's behalf may inherit the
+  // write ends and keep them open.
+  for (int waited = 0;; waited += 10) {
+    Drain(outRead, run.out);
+    Drain(errRead, run.err);
+    if (WaitForSingleObject(pi.hProcess, 10) == WAIT_OBJECT_0 || waited > 120000) break;
+  }
+  Drain(outRead, run.out);
+  Drain(errRead, run.err);
+  GetExitCodeProcess(pi.hProcess, &run.code);
+  return run;
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The local table's record of server: its primary name, or "-" for none.
+std::string LocalRecord(const std::string& server) {
+  kv::CRegKey key;
+  if (kvlab::OpenKey(HKEY_LOCAL_MACHINE, kvlab::DiscoveryTableRoot() + "\\" + server + "\\SanOption", KEY_READ, key))
+    return "-";
+  RoleRecord record{};
+  DWORD size = sizeof(record);
+  if (RegQueryValueExA(key.Get(), "Slot_1", nullptr, nullptr, reinterpret_cast<BYTE*>(&record), &size)) return "-";
+  return std::string(record.primaryName, strnlen(record.primaryName, sizeof(record.primaryName)));
+}
+
+bool WaitForLocalRecord(const std::string& server, const std::string& primary) {
+  for (int waited = 0; waited < 15000; waited += 100) {
+    if (LocalRecord(server) == primary) return true;
+    Sleep(100);
+  }
+  return false;
+}
+
+// The server's own record: its primary name, or "-" for none.
+std::string OwnRecord(const std::string& server) {
+  RoleRecord record{};
+  if (kvlab::ReadRecord(server, record) != ERROR_SUCCESS) return "-";
+  return std::string(record.primaryName, strnlen(record.primaryName, sizeof(record.primaryName)));
+}
+
+void SetListEntry(const std::string& primary, const std::string& name, bool present) {
+  kv::CRegKey root, list;
+  ASSERT_EQ(0, kvlab::OpenMachineRoot(primary, root));
+  ASSERT_EQ(0, kvlab::CreateKey(root.Get(), kvlab::ProductRoot() + "\\ELODistributedServers", list));
+  if (present)
+    ASSERT_EQ(0, RegSetValueExA(list.Get(), name.c_str(), 0, REG_SZ, nullptr, 0));
+  else
+    ASSERT_EQ(0, RegDeleteValueA(list.Get(), name.c_str()));
+}
+
+// A password file in the temporary folder, removed at the end.
+struct PasswordFile {
+  std::string path;
+  explicit PasswordFile(const std::string& name, const std::string& password) {
+    char folder[MAX_PATH];
+    path = std::string(folder, GetTempPathA(MAX_PATH, folder)) + name;
+    std::ofstream(path, std::ios::binary) << password << "\r\n";
+  }
+  ~PasswordFile() { DeleteFileA(path.c_str()); }
+};
+
+class KvrolesTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(0, lab.StartLocalDiscovery());
+    ASSERT_EQ(0, kvlab::BuildDefaultLab(nullptr));
+    ASSERT_TRUE(kvlab::WaitForTable({"OSPREY", "HERON", "KITE", "FALCON", "CURLEW", "PETREL"}, 20000));
+    ASSERT_TRUE(WaitForLocalRecord("KITE", "OSPREY"));
+  }
+  kvlab::CScopedLab lab{"kvroles", 0};
+};
+
+using Finding = std::tuple<std::string, std::string, std::string, bool>;  // kind, server, primary, repairable
+
+std::set<Finding> Findings(const Json& audit) {
+  std::set<Finding> out;
+  for (const Json& f : audit["disagreements"])
+    out.insert(
+        {f["kind"], f["server"], f["primary"].is_null() ? "" : f["primary"].get<std::string>(), f["repairable"]});
+  return out;
+}
+
+TEST_F(KvrolesTool, ListAuditAndRepairAgainstDrift) {
+  // The console's order: each primary with its members, then the rest by name.
+  ToolRun list = RunKvroles("list --json");
+  ASSERT_EQ(0u, list.code) << list.err;
+  Json rows = Json::parse(list.out);
+  std::vector<std::string> names;
+  for (const Json& r : rows) names.push_back(r["server"]);
+  std::vector<std::string> available = {"CURLEW", "PETREL", "PLOVER", "SWIFT", "TERN", kvlab::LocalComputerName()};
+  std::sort(available.begin(), available.end(),
+            [](const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) < 0; });
+  std::vector<std::string> expected = {"FALCON", "OSPREY", "HERON", "KITE"};
+  expected.insert(expected.end(), available.begin(), available.end());
+  EXPECT_EQ(expected, names);  // GANNET (type 17) and WREN (no SAN option) are not shown
+  EXPECT_EQ("distributed", rows[3]["role"]);
+  EXPECT_EQ("OSPREY", rows[3]["primary"]);
+  EXPECT_EQ("KESTRAVA", rows[3]["domain"]);
+  EXPECT_EQ(32, rows[3]["type"]);
+  EXPECT_EQ("10.10.0.13", rows[3]["ipv4"]);
+  EXPECT_EQ(20u, rows[3]["lastRespond"].get<std::string>().size());  // 2026-12-08T01:02:03Z
+  EXPECT_EQ("none", rows[4]["role"]);
+  ToolRun csv = RunKvroles("list --csv");
+  EXPECT_EQ(static_cast<size_t>(std::count(csv.out.begin(), csv.out.end(), '\n')), rows.size() + 1);
+  EXPECT_TRUE(Has(csv.out, "\nKITE,KESTRAVA,32,10.10.0.13,")) << csv.out;
+  EXPECT_TRUE(Has(RunKvroles("list").out, "distributed of OSPREY"));
+
+  ToolRun clean = RunKvroles("audit --json");
+  EXPECT_EQ(0u, clean.code) << clean.out << clean.err;
+  EXPECT_TRUE(Json::parse(clean.out)["disagreements"].empty());
+
+  // The drift: KITE force-removed (it trusts this account, so it can be
+  // read); HERON force-removed (no credentials left to read it with); a
+  // console killed between CURLEW's record write and FALCON's list edit;
+  // OSPREY listing itself; CURLEW, a distributed server, keeping a list;
+  // PLOVER naming CURLEW as its primary; PETREL a primary gone offline;
+  // SWIFT moved to FALCON on the server while the local table was frozen.
+  ASSERT_EQ(0, kvlab::SetTrust("KITE", true));
+  ASSERT_EQ(0, kvlab::SetRole("KITE", "", "", ""));
+  ASSERT_EQ(0, kvlab::SetRole("HERON", "", "", ""));
+  ASSERT_EQ(0, kvlab::SetRole("CURLEW", "FALCON", "Administrator", "curlew-pw"));
+  SetListEntry("FALCON", "CURLEW", false);
+  SetListEntry("OSPREY", "OSPREY", true);
+  SetListEntry("CURLEW", "PETREL", true);
+  ASSERT_EQ(0, kvlab::SetRole("PLOVER", "CURLEW", "Administrator", "plover-pw"));
+  ASSERT_EQ(0, kvlab::SetRole("PETREL", "PETREL", "Administrator", "petrel-pw"));
+  ASSERT_EQ(0, kvlab::SetRole("SWIFT", "SWIFT", "Administrator", "swift-pw"));
+  for (auto [server, primary] : {std::pair{"KITE", "-"},
+                                 {"HERON", "-"},
+                                 {"CURLEW", "FALCON"},
+                                 {"PLOVER", "CURLEW"},
+                                 {"PETREL", "PETREL"},
+                                 {"SWIFT", "SWIFT"}})
+    ASSERT_TRUE(WaitForLocalRecord(server, primary)) << server;
+  ASSERT_EQ(0, kvlab::SetOnline("PETREL", false));
+  ASSERT_EQ(0, lab.StopLocalDiscovery());
+  ASSERT_EQ(0, kvlab::SetRole("SWIFT", "FALCON", "Administrator", "swift-pw"));
+
+  ToolRun audit = RunKvroles("audit --json");
+  EXPECT_EQ(1u, audit.code) << audit.err;
+  Json report = Json::parse(audit.out);
+  const std::set<Finding> drift = {
+      {"stale-list-entry", "KITE", "OSPREY", true},      {"stale-list-entry", "HERON", "OSPREY", false},
+      {"missing-from-list", "CURLEW", "FALCON", true},   {"self-listed", "OSPREY", "OSPREY", true},
+      {"local-table-differs", "SWIFT", "FALCON", false}, {"list-on-non-primary", "CURLEW", "", false},
+      {"stale-list-entry", "PETREL", "CURLEW", false},   {"names-non-primary", "PLOVER", "CURLEW", false},
+  };
+  EXPECT_EQ(drift, Findings(report)) << audit.out;
+  std::map<std::string, std::string> notChecked;
+  for (const Json& skip : report["notChecked"]) notChecked[skip["server"]] = skip["reason"];
+  EXPECT_EQ(2u, notChecked.size()) << audit.out;
+  EXPECT_TRUE(Has(notChecked["PETREL"], "network")) << notChecked["PETREL"];
+  EXPECT_TRUE(Has(notChecked["HERON"], "no stored credentials")) << notChecked["HERON"];
+  EXPECT_EQ(1, report["exitStatus"]);
+  ToolRun text = RunKvroles("audit");
+  EXPECT_EQ(1u, text.code);
+  for (const char* line :
+       {"stale-list-entry: OSPREY lists KITE, but KITE has no role record [left by Force to Remove",
+        "missing-from-list: CURLEW's record names FALCON, but FALCON's list does not hold CURLEW",
+        "self-listed: OSPREY lists itself",
+        "not checked: PETREL: ", "the local table says SWIFT's record names SWIFT, but SWIFT's own names FALCON",
+        "list-on-non-primary: CURLEW keeps a distributed-servers list (",
+        "names-non-primary: PLOVER's record names CURLEW, which is not a primary: CURLEW's record names FALCON",
+        "audit: 6 servers checked, 2 not checked, 8 disagreements"})
+    EXPECT_TRUE(Has(text.out, line)) << line << "\n" << text.out;
+
+  // Asked on the terminal and refused: nothing changes.
+  ToolRun refused = RunKvroles("repair", "n\nno\n\n");
+  EXPECT_EQ(1u, refused.code);
+  EXPECT_EQ(3, std::count(refused.err.begin(), refused.err.end(), '?')) << refused.err;
+  EXPECT_EQ((std::vector<std::string>{"HERON", "KITE", "OSPREY"}), kvlab::ListMembers("OSPREY"));
+
+  // With --yes the three mendable entries are put right; what remains is what
+  // repair must not touch.
+  ToolRun repair = RunKvroles("repair --yes");
+  EXPECT_EQ(1u, repair.code) << repair.out << repair.err;
+  for (const char* line :
+       {"done: remove KITE from the list of OSPREY", "done: add CURLEW to the list of FALCON",
+        "done: remove OSPREY from the list of OSPREY", "audit: 5 servers checked, 2 not checked, 5 disagreements"})
+    EXPECT_TRUE(Has(repair.out, line)) << line << "\n" << repair.out;
+  EXPECT_EQ((std::vector<std::string>{"HERON"}), kvlab::ListMembers("OSPREY"));
+  EXPECT_EQ((std::vector<std::string>{"CURLEW", "SWIFT"}), kvlab::ListMembers("FALCON"));
+  EXPECT_EQ("FALCON", OwnRecord("CURLEW"));
+  EXPECT_FALSE(Has(list.out + audit.out + text.out + repair.out + repair.err, "-pw"));
+}
+
+struct CommandCase {
+  std::string args;
+  DWORD code;
+  std::vector<std::string> err;  // parts of standard error, in this order
+  const char* server;            // whose own record is checked afterwards
+  const char* record;            // its primary name afterwards, "-" for none
+};
+
+TEST_F(KvrolesTool, RoleCommandsAndTheirFailures) {
+  PasswordFile good("kvroles-good.txt", "curlew-pw"), wrong("kvroles-wrong.txt", "not-this-one");
+  const std::string goodArgs = " --user Administrator --password-file \"" + good.path + "\"";
+  const std::string wrongArgs = " --user Administrator --password-file \"" + wrong.path + "\"";
+  const std::string connect = "kvroles: Failed to connect to \\\\";
+  const std::vector<CommandCase> cases = {
+      {"make-primary CURLEW",
+       1,
+       {"no stored credentials for \\\\CURLEW", "cancelled: nothing was changed"},
+       "CURLEW",
+       "-"},
+      {"make-primary CURLEW" + wrongArgs, 1, {connect + "CURLEW: ", "cancelled"}, "CURLEW", "-"},
+      {"make-primary CURLEW" + goodArgs, 0, {}, "CURLEW", "CURLEW"},
+      {"assign OSPREY CURLEW",
+       1,
+       {"Failed During Transaction: CURLEW is already a Primary", "kvroles: Press OK to proceed with your changes",
+        "not confirmed: give --yes"},
+       "CURLEW",
+       "CURLEW"},
+      {"assign OSPREY CURLEW --yes", 0, {"confirmed by --yes"}, "CURLEW", "OSPREY"},
+      {"remove OSPREY CURLEW", 0, {}, "CURLEW", "-"},
+      {"force-remove KITE",
+       1,
+       {"Use ONLY if \"Remove Distributed >>\" does not work: This command will force the removing of  KITE",
+        "not confirmed"},
+       "KITE",
+       "OSPREY"},
+      {"force-remove KITE --yes", 0, {}, "KITE", "-"},
+      {"delete-primary OSPREY", 1, {"OSPREY still has distributed servers"}, "OSPREY", "OSPREY"},
+      {"delete-primary FALCON", 0, {}, "FALCON", "-"},
+      {"remove FALCON HERON", 1, {"HERON is not a distributed server of FALCON"}, "HERON", "OSPREY"},
+  };
+  for (const CommandCase& c : cases) {
+    ToolRun run = RunKvroles(c.args);
+    EXPECT_EQ(c.code, run.code) << c.args << "\n" << run.err;
+    size_t at = 0;
+    for (const std::string& part : c.err) {
+      at = run.err.find(part, at);
+      EXPECT_NE(std::string::npos, at) << c.args << ": " << part << "\n" << run.err;
+      if (at == std::string::npos) break;
+    }
+    EXPECT_EQ(c.record, OwnRecord(c.server)) << c.args;
+    EXPECT_FALSE(Has(run.out + run.err, "-pw") || Has(run.out + run.err, "not-this-one")) << c.args;
+  }
+  // The list of the former primary keeps a force-removed server, as in the console.
+  EXPECT_EQ((std::vector<std::string>{"HERON", "KITE"}), kvlab::ListMembers("OSPREY"));
+
+  // An unreachable server: its stored credentials cannot connect.
+  ASSERT_EQ(0, kvlab::SetOnline("HERON", false));
+  ToolRun offline = RunKvroles("remove OSPREY HERON");
+  EXPECT_EQ(1u, offline.code);
+  EXPECT_TRUE(Has(offline.err, connect + "HERON: ")) << offline.err;
+  EXPECT_EQ((std::vector<std::string>{"HERON", "KITE"}), kvlab::ListMembers("OSPREY"));
+  ASSERT_EQ(0, kvlab::SetOnline("HERON", true));
+
+  // The change is made but the frozen local table never shows it.
+  ASSERT_EQ(0, lab.StopLocalDiscovery());
+  ToolRun frozen = RunKvroles("make-primary CURLEW" + goodArgs);
+  EXPECT_EQ(1u, frozen.code);
+  EXPECT_TRUE(Has(frozen.err, "Failed During Transaction: Configuration Table was not updated properly")) << frozen.err;
+  EXPECT_TRUE(Has(frozen.err, "Discovery Service is running on CURLEW machine")) << frozen.err;
+  EXPECT_EQ("CURLEW", OwnRecord("CURLEW"));
+
+  const char* badLines[] = {"",
+                            "frobnicate",
+                            "list --yes",
+                            "list --json --csv",
+                            "audit --csv",
+                            "assign OSPREY",
+                            "make-primary CURLEW --user Administrator",
+                            "make-primary BAD\\NAME",
+                            "repair --user x --password-file y",
+                            "make-primary CURLEW --user Administrator --password-file Z:\\no\\such\\file"};
+  for (const char* args : badLines) {
+    ToolRun run = RunKvroles(args);
+    EXPECT_EQ(2u, run.code) << args << "\n" << run.err;
+    EXPECT_TRUE(Has(run.err, "usage: kvroles")) << args;
+  }
+}
+
+}  // namespace
