@@ -375,14 +375,26 @@ TEST_F(ConsoleRoles, CancelledDialogsAndQuestionsLeaveViewsRecordsAndSessionsAsT
   const std::string tree = TreeShape(Dlg().m_treeServers);
   const Names list = ListNames(Dlg().m_listServers);
 
+  // While the credentials dialog is up the console still takes clicks; a
+  // second command (Delete Primary of FALCON) must not start inside the first.
+  SelectTree(Dlg().FindPrimaryItem("FALCON"));
   SelectList("CURLEW");
+  std::string during;
   {
     kvtest::ScriptedUser user;
-    user.Dialog("Security", [](kvtest::DialogDriver& d) { d.Press(IDCANCEL); });
+    user.Dialog("Security", [&](kvtest::DialogDriver& d) {
+      HWND button = Dlg().GetDlgItem(IDC_DELETE_PRIMARY);
+      ::SendMessageA(Dlg().m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_DELETE_PRIMARY, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(button));
+      during = Operation();
+      d.Press(IDCANCEL);
+    });
     Click(IDC_MAKE_PRIMARY);
     ASSERT_TRUE(user.Finish()) << user.Report();
     EXPECT_TRUE(user.Boxes().empty());
   }
+  EXPECT_EQ(during, "Make Primary|popout");
+  EXPECT_EQ(RecordOf("FALCON"), "FALCON");
   EXPECT_EQ(RecordOf("CURLEW"), "");
   EXPECT_EQ(SelectedListName(), "CURLEW");
   ExpectSettled("cancelled credentials");
