@@ -244,10 +244,12 @@ TEST_F(ConsoleRoles, EachCommandMovesTheServerAndReachesRecordsListsAndTheLocalT
   const LPARAM ploverData = Dlg().m_listServers.GetItemData(Dlg().FindListItem("PLOVER"));
   std::string next = ItemAfter("PLOVER");
   std::string during;
+  BOOL idleDuring = TRUE;
   {
     kvtest::ScriptedUser user;
     user.Dialog("Security", [&](kvtest::DialogDriver& d) {
       during = Operation();
+      idleDuring = Dlg().m_bIdle;  // the timer must not refresh meanwhile
       Logon("Administrator", "plover-pw")(d);
     });
     Click(IDC_MAKE_PRIMARY);
@@ -255,6 +257,7 @@ TEST_F(ConsoleRoles, EachCommandMovesTheServerAndReachesRecordsListsAndTheLocalT
     EXPECT_TRUE(user.Boxes().empty());
   }
   EXPECT_EQ(during, "Make Primary|popout");
+  EXPECT_FALSE(idleDuring);
   EXPECT_EQ(TreeShape(Dlg().m_treeServers), "FALCON/0[];OSPREY/0[HERON/1,KITE/1];PLOVER/0[]");
   HTREEITEM plover = Dlg().FindPrimaryItem("PLOVER");
   EXPECT_EQ(Dlg().m_treeServers.GetSelectedItem(), plover);
