@@ -244,10 +244,12 @@ TEST_F(ConsoleRoles, EachCommandMovesTheServerAndReachesRecordsListsAndTheLocalT
   const LPARAM ploverData = Dlg().m_listServers.GetItemData(Dlg().FindListItem("PLOVER"));
   std::string next = ItemAfter("PLOVER");
   std::string during;
+  BOOL idleDuring = TRUE;
   {
     kvtest::ScriptedUser user;
     user.Dialog("Security", [&](kvtest::DialogDriver& d) {
       during = Operation();
+      idleDuring = Dlg().m_bIdle;  // the timer must not refresh meanwhile
       Logon("Administrator", "plover-pw")(d);
     });
     Click(IDC_MAKE_PRIMARY);
@@ -255,6 +257,7 @@ TEST_F(ConsoleRoles, EachCommandMovesTheServerAndReachesRecordsListsAndTheLocalT
     EXPECT_TRUE(user.Boxes().empty());
   }
   EXPECT_EQ(during, "Make Primary|popout");
+  EXPECT_FALSE(idleDuring);
   EXPECT_EQ(TreeShape(Dlg().m_treeServers), "FALCON/0[];OSPREY/0[HERON/1,KITE/1];PLOVER/0[]");
   HTREEITEM plover = Dlg().FindPrimaryItem("PLOVER");
   EXPECT_EQ(Dlg().m_treeServers.GetSelectedItem(), plover);
@@ -375,14 +378,26 @@ TEST_F(ConsoleRoles, CancelledDialogsAndQuestionsLeaveViewsRecordsAndSessionsAsT
   const std::string tree = TreeShape(Dlg().m_treeServers);
   const Names list = ListNames(Dlg().m_listServers);
 
+  // While the credentials dialog is up the console still takes clicks; a
+  // second command (Delete Primary of FALCON) must not start inside the first.
+  SelectTree(Dlg().FindPrimaryItem("FALCON"));
   SelectList("CURLEW");
+  std::string during;
   {
     kvtest::ScriptedUser user;
-    user.Dialog("Security", [](kvtest::DialogDriver& d) { d.Press(IDCANCEL); });
+    user.Dialog("Security", [&](kvtest::DialogDriver& d) {
+      HWND button = Dlg().GetDlgItem(IDC_DELETE_PRIMARY);
+      ::SendMessageA(Dlg().m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_DELETE_PRIMARY, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(button));
+      during = Operation();
+      d.Press(IDCANCEL);
+    });
     Click(IDC_MAKE_PRIMARY);
     ASSERT_TRUE(user.Finish()) << user.Report();
     EXPECT_TRUE(user.Boxes().empty());
   }
+  EXPECT_EQ(during, "Make Primary|popout");
+  EXPECT_EQ(RecordOf("FALCON"), "FALCON");
   EXPECT_EQ(RecordOf("CURLEW"), "");
   EXPECT_EQ(SelectedListName(), "CURLEW");
   ExpectSettled("cancelled credentials");
