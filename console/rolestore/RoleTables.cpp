@@ -69,22 +69,69 @@ bool GetProductKeyName(int productCode, std::string& nameOut, WORD& wordOut) {
   return true;
 }
 
-LONG ReadLocalRoleRecord(const char* server, int productCode, void* buffer, DWORD* size) {
+namespace {
+
+// The key name of a product in the discovery table, or the fallback name.
+std::string ProductKeyName(int productCode) {
   std::string productKey;
   WORD unused = 0;
   if (!GetProductKeyName(productCode, productKey, unused)) productKey = kFallbackProductKeyName;
+  return productKey;
+}
 
+const std::string& SlotValueName() {
+  static const std::string name = kv::Format("%s_%d", "Slot", 1);
+  return name;
+}
+
+LONG OpenRoleRecordKey(const char* server, const std::string& productKey, kv::CRegKey& key) {
   std::string path = std::string(DiscoveryTableRoot) + "\\" + (server ? server : "") + "\\" + productKey;
-  kv::CRegKey key;
-  LONG status = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.Put());
-  if (status != ERROR_SUCCESS) return status;
+  return ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.Put());
+}
 
-  std::string valueName = kv::Format("%s_%d", "Slot", 1);
+LONG QueryRoleRecord(HKEY key, void* buffer, DWORD* size) {
   DWORD count = *size;
-  status = ::RegQueryValueExA(key.Get(), valueName.c_str(), nullptr, nullptr, static_cast<BYTE*>(buffer), &count);
+  LONG status = ::RegQueryValueExA(key, SlotValueName().c_str(), nullptr, nullptr, static_cast<BYTE*>(buffer), &count);
   *size = count;
   return status;
 }
+
+}  // namespace
+
+LONG ReadLocalRoleRecord(const char* server, int productCode, void* buffer, DWORD* size) {
+  kv::CRegKey key;
+  LONG status = OpenRoleRecordKey(server, ProductKeyName(productCode), key);
+  if (status != ERROR_SUCCESS) return status;
+  return QueryRoleRecord(key.Get(), buffer, size);
+}
+
+LONG CLocalRoleRecordReader::Read(const char* server, int productCode, void* buffer, DWORD* size) {
+  if (productCode != m_productCode || m_table != DiscoveryTableRoot) {
+    Reset();
+    m_productCode = productCode;
+    m_productKey = ProductKeyName(productCode);
+    m_table = DiscoveryTableRoot;
+  }
+  const std::string name = server ? server : "";
+  auto kept = m_keys.find(name);
+  if (kept != m_keys.end()) {
+    DWORD count = *size;
+    LONG status = QueryRoleRecord(kept->second.Get(), buffer, &count);
+    if (status != ERROR_KEY_DELETED) {
+      *size = count;
+      return status;
+    }
+    m_keys.erase(kept);
+  }
+  kv::CRegKey key;
+  LONG status = OpenRoleRecordKey(server, m_productKey, key);
+  if (status != ERROR_SUCCESS) return status;
+  status = QueryRoleRecord(key.Get(), buffer, size);
+  m_keys.emplace(name, std::move(key));
+  return status;
+}
+
+void CLocalRoleRecordReader::Reset() { m_keys.clear(); }
 
 int QueryServerRole(const char* server) {
   RoleRecord record{};

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <string>
+#include <unordered_map>
 
 #include "Handles.h"
 #include "ProductTypes.h"
@@ -42,6 +43,25 @@ bool GetProductKeyName(int productCode, std::string& nameOut, WORD& wordOut);
 // capacity in, the byte count the registry reported out (unchanged when the
 // key cannot be opened).
 LONG ReadLocalRoleRecord(const char* server, int productCode, void* buffer, DWORD* size);
+
+// Reads role records from the local discovery table with exactly the results
+// of ReadLocalRoleRecord, for a caller that reads every server's record again
+// and again (the console's refresh pass): the key of a record that was found
+// stays open, so that reading it again is one value query. A key that was
+// deleted since (the record removed, or the server left the table) answers
+// ERROR_KEY_DELETED, and the record is then looked up afresh.
+class CLocalRoleRecordReader {
+ public:
+  LONG Read(const char* server, int productCode, void* buffer, DWORD* size);
+  // Closes every key kept open.
+  void Reset();
+
+ private:
+  std::string m_table;
+  std::string m_productKey;
+  int m_productCode = -1;
+  std::unordered_map<std::string, kv::CRegKey> m_keys;
+};
 
 // RolePrimary, RoleDistributed or RoleNone from the local record of server.
 int QueryServerRole(const char* server);
