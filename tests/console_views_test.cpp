@@ -468,6 +468,33 @@ TEST_F(ConsoleViews, APassTouchesOnlyTheItemsThatChange) {
   ::RemoveWindowSubclass(dlg.m_listServers.GetSafeHwnd(), count, 1);
 }
 
+// The tree and the list pass their mouse messages on to the tooltip
+// themselves (the other controls through the tooltip's own subclass), and
+// still answer their own messages.
+TEST_F(ConsoleViews, TheTreeAndTheListRelayTheirMouseMessagesToTheTooltip) {
+  CRoleConsoleDlg dlg;
+  ASSERT_TRUE(dlg.Create(nullptr));
+  static std::vector<std::pair<HWND, UINT>> relayed;
+  SUBCLASSPROC watch = [](HWND hwnd, UINT m, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR) -> LRESULT {
+    if (m == TTM_RELAYEVENT && l)
+      relayed.emplace_back(reinterpret_cast<MSG*>(l)->hwnd, reinterpret_cast<MSG*>(l)->message);
+    return ::DefSubclassProc(hwnd, m, w, l);
+  };
+  ASSERT_TRUE(::SetWindowSubclass(dlg.m_tooltip.GetSafeHwnd(), watch, 1, 0));
+  const HWND tree = dlg.m_treeServers.GetSafeHwnd(), list = dlg.m_listServers.GetSafeHwnd();
+  for (HWND control : {tree, list})
+    for (UINT message : {WM_MOUSEMOVE, WM_LBUTTONUP, WM_MBUTTONUP, WM_NCMOUSEMOVE})  // none starts a tracking loop
+      ::SendMessageA(control, message, 0, MAKELPARAM(5, 5));
+  ::SendMessageA(tree, WM_KEYDOWN, VK_SHIFT, 0);  // not a mouse message: not relayed
+  const std::vector<std::pair<HWND, UINT>> expected = {
+      {tree, WM_MOUSEMOVE}, {tree, WM_LBUTTONUP}, {tree, WM_MBUTTONUP}, {tree, WM_NCMOUSEMOVE},
+      {list, WM_MOUSEMOVE}, {list, WM_LBUTTONUP}, {list, WM_MBUTTONUP}, {list, WM_NCMOUSEMOVE}};
+  EXPECT_EQ(relayed, expected);
+  ::RemoveWindowSubclass(dlg.m_tooltip.GetSafeHwnd(), watch, 1);
+  EXPECT_EQ(dlg.m_treeServers.GetCount(), 4u) << "the tree still answers through the relay";
+  EXPECT_EQ(dlg.m_listServers.GetItemCount(), 3);
+}
+
 TEST_F(ConsoleViews, ButtonsFollowTheSelectionsInBothViews) {
   CRoleConsoleDlg dlg;
   ASSERT_TRUE(dlg.Create(nullptr));

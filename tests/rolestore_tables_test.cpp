@@ -133,10 +133,10 @@ TEST_F(RoleRecordTest, ProductKeyNameComesFromProdwickWithAFallback) {
   }
 }
 
-// The reader that keeps record keys open gives, after any change of the
-// table, exactly what a fresh ReadLocalRoleRecord gives: status, size and
-// bytes. Each server is read through the reader before the change, so that a
-// key kept open from before is what the next read meets.
+// The reader that keeps record keys open and watched gives, after any change
+// of the table, exactly what a fresh ReadLocalRoleRecord gives: status, size
+// and bytes. Each server is read through the reader twice before the change,
+// so that what the reader kept and watched is what the next read meets.
 TEST_F(RoleRecordTest, AReaderThatKeepsKeysOpenReadsWhatAFreshReadReads) {
   const std::string product = rstest::ProductKeyName();
   auto serverPath = [](const std::string& server) { return std::string(DiscoveryTableRoot) + "\\" + server; };
@@ -187,8 +187,12 @@ TEST_F(RoleRecordTest, AReaderThatKeepsKeysOpenReadsWhatAFreshReadReads) {
   };
   int found = 0;
   for (const Step& step : steps) {
+    reader.BeginPass();
     for (const char* server : servers) read(false, server);
+    reader.BeginPass();
+    for (const char* server : servers) read(false, server);  // now watched
     step.change();
+    reader.BeginPass();
     for (const char* server : servers) {
       EXPECT_EQ(read(false, server), read(true, server)) << step.what << ", " << server;
       found += read(true, server).rfind("0/76/", 0) == 0;

@@ -272,6 +272,7 @@ void CRoleConsoleDlg::RunRefreshPass() {
     m_bModelStale = false;
   }
   m_pPassModel = m_model.get();
+  m_roleRecords.BeginPass();
 
   std::string primary;
   for (const DiscoveryEntry& entry : m_serverEntries) {
