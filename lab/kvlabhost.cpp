@@ -37,25 +37,33 @@ std::vector<MachineInfo> ReadMachines(const std::set<std::string>& withNode, kvc
   std::vector<MachineInfo> infos;
   kv::CRegKey root;
   if (kvlab::OpenKey(HKEY_LOCAL_MACHINE, kvlab::MachinesPath(), KEY_READ, root) != ERROR_SUCCESS) return infos;
-  for (const std::string& key : kvlab::SubKeyNames(root.Get())) {
+  std::set<std::string> seen;
+  auto readOne = [&](const std::string& key) {
     kv::CRegKey m;
-    if (kvlab::OpenKey(root.Get(), key, KEY_READ, m) != ERROR_SUCCESS) continue;
+    if (kvlab::OpenKey(root.Get(), key, KEY_READ, m) != ERROR_SUCCESS) return;
     MachineInfo info;
     info.name = kvlab::ReadString(m.Get(), "Name", key);
-    if (kvlab::ReadDword(m.Get(), "Local", 0) || kvlab::IsLocalName(info.name)) continue;
-    if (!kvcore::LoadIdentityOf(info.name, info.name, info.id) || info.id.slot == 0) continue;
+    if (!seen.insert(info.name).second) return;
+    if (kvlab::ReadDword(m.Get(), "Local", 0) || kvlab::IsLocalName(info.name)) return;
+    if (!kvcore::LoadIdentityOf(info.name, info.name, info.id) || info.id.slot == 0) return;
     if (!withNode.count(info.name)) {
       HKEY registry = nullptr;
       if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kvlab::MachineRegistryPath(info.name).c_str(), 0, nullptr, 0,
                             KEY_ALL_ACCESS, nullptr, &registry, nullptr) != ERROR_SUCCESS)
-        continue;
+        return;
       info.node = std::make_unique<kvcore::CDiscoveryNode>(info.id, registry, true);
       info.node->BindToSlot(bus);
     }
     info.online = kvlab::ReadDword(m.Get(), "Online", 1) != 0;
     if (!kvlab::ReadServiceTiming(info.name, "kvdiscoverysvc", info.timing)) info.timing = {};
     infos.push_back(std::move(info));
-  }
+  };
+  for (const std::string& key : kvlab::SubKeyNames(root.Get())) readOne(key);
+  // Keys are listed by index: one removed while they are listed moves the
+  // next one to an index already passed. A machine the host runs that the
+  // listing missed is looked up by name before it counts as gone.
+  for (const std::string& name : withNode)
+    if (!seen.count(name)) readOne(name);
   return infos;
 }
 
