@@ -1,6 +1,7 @@
-// The two views of the main dialog: the refresh pass that builds them from
-// the discovery data and the local role records, the lookups by name, and
-// the sweeps that take out what the pass did not confirm.
+// The two views of the main dialog: the model of them that the passes keep,
+// the refresh pass that builds them from the discovery data and the local
+// role records, the lookups by name, and the sweeps that take out what the
+// pass did not confirm.
 #include <windows.h>
 
 #include <iterator>
@@ -28,10 +29,6 @@ bool IsListedServerType(uint32_t type) { return type == 24 || type == 25 || type
 std::string EntryName(const DiscoveryEntry& entry) {
   return kv::FixedField(entry.serverName, sizeof(entry.serverName));
 }
-
-}  // namespace
-
-namespace {
 
 template <class Map, class Value>
 void EraseFromMulti(Map& map, const std::string& name, const Value& value) {
