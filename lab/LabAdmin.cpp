@@ -93,6 +93,8 @@ LONG CreateLab(DWORD transitionMs) {
 
 LONG DestroyLab() {
   StopHost();
+  kvcore::CBus bus;
+  if (bus.Open()) bus.Clear();
   ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, LabRoot().c_str());
   ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, LabRoot().c_str());
   ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, ProductRoot().c_str());

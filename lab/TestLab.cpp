@@ -92,4 +92,21 @@ LONG CScopedLab::StartLocalDiscovery() {
 
 LONG CScopedLab::StopLocalDiscovery() { return StopLocalService(); }
 
+DWORD RunBesideThisProgram(const std::string& program, const std::string& args) {
+  char path[MAX_PATH];
+  std::string exe(path, ::GetModuleFileNameA(nullptr, path, MAX_PATH));
+  exe = exe.substr(0, exe.find_last_of('\\') + 1) + program;
+  std::string command = "\"" + exe + "\" " + args;
+  STARTUPINFOA si = {};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi = {};
+  if (!::CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return ::GetLastError();
+  kv::CHandle process(pi.hProcess), thread(pi.hThread);
+  ::WaitForSingleObject(process.Get(), INFINITE);
+  DWORD code = 1;
+  ::GetExitCodeProcess(process.Get(), &code);
+  return code;
+}
+
 }  // namespace kvlab

@@ -39,4 +39,9 @@ class CScopedLab {
   std::string m_serviceCommand;
 };
 
+// Runs program (a file name in this program's folder) with args, without
+// handing it this process's standard handles, and waits for it: its exit
+// code, or the CreateProcessA error when it could not start.
+DWORD RunBesideThisProgram(const std::string& program, const std::string& args);
+
 }  // namespace kvlab

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -335,6 +337,166 @@ TEST_F(ConsoleViews, NamesThatDifferOnlyInLetterCaseAreDifferentServers) {
   // The same holds while a pass runs on its own view of the controls.
   dlg.RefreshServerViews();
   EXPECT_EQ(TreeShape(dlg.m_treeServers), shape);
+}
+
+// Code outside a pass (the role commands) inserts and deletes items itself
+// and then tells the dialog; the next pass must see the views as they are.
+// Every change below is undone by that pass (the lab did not change), which
+// also holds the first-match rules to the controls' order.
+TEST_F(ConsoleViews, ViewsChangedOutsideAPassAreSeenByTheNextPassWithTheFirstMatchRules) {
+  CRoleConsoleDlg dlg;
+  ASSERT_TRUE(dlg.Create(nullptr));
+  kv::CTreeCtrl& tree = dlg.m_treeServers;
+  kv::CListCtrl& list = dlg.m_listServers;
+  const std::string shape = TreeShape(tree);
+  const std::vector<std::string> names = ListNames(list);
+  ASSERT_EQ(shape, "FALCON/0[];OSPREY/0[HERON/1,KITE/1]");
+  // Wine sorts a root's children when asked only as far as its own order
+  // goes; the members are compared as sets.
+  auto sortedShape = [&] {
+    std::string text = TreeShape(tree);
+    for (size_t open = text.find('['); open != std::string::npos; open = text.find('[', open + 1)) {
+      size_t close = text.find(']', open);
+      std::vector<std::string> members;
+      for (size_t at = open + 1; at < close;) {
+        size_t end = std::min(text.find(',', at), close);
+        members.push_back(text.substr(at, end - at));
+        at = end + 1;
+      }
+      std::sort(members.begin(), members.end());
+      std::string joined;
+      for (const std::string& m : members) joined += (joined.empty() ? "" : ",") + m;
+      text.replace(open + 1, close - open - 1, joined);
+    }
+    return text;
+  };
+  struct Row {
+    const char* what;
+    std::function<void()> change;
+    bool announced;
+  };
+  const Row rows[] = {
+      {"a listed server moved under a primary",
+       [&] {
+         tree.InsertItem("PLOVER", 1, 1, 0, dlg.FindPrimaryItem("FALCON"), TVI_LAST);
+         dlg.DropListItem(dlg.FindListItem("PLOVER"));
+         EXPECT_EQ(dlg.FindListItem("PLOVER"), -1);
+         EXPECT_EQ(tree.GetParentItem(dlg.FindServerItem("PLOVER")), dlg.FindPrimaryItem("FALCON"));
+       },
+       true},
+      {"a distributed server moved to the list",
+       [&] {
+         tree.DeleteItem(dlg.FindDistributedItem("OSPREY", "HERON"));
+         list.InsertItem(0, "HERON", 0, 0);
+         EXPECT_GE(dlg.FindListItem("HERON"), 0);
+       },
+       true},
+      {"a second list item of the same name", [&] { list.InsertItem(0, "CURLEW", 0, 0); }, true},
+      {"a root for a distributed server", [&] { tree.InsertItem("KITE", 0, 0, 0, TVI_ROOT, TVI_SORT); }, true},
+      {"a primary's image changed", [&] { tree.SetItemImage(dlg.FindPrimaryItem("OSPREY"), 2, 2); }, true},
+      {"a second root of the same name, last, holding a member",
+       [&] {
+         HTREEITEM second = tree.InsertItem("OSPREY", 2, 2, 0, TVI_ROOT, TVI_LAST);
+         tree.InsertItem("HERON", 1, 1, 0, second, TVI_LAST);
+         EXPECT_NE(dlg.FindPrimaryItem("OSPREY"), second);
+       },
+       true},
+      {"a second member of the same name under one root",
+       [&] { tree.InsertItem("KITE", 1, 1, 0, dlg.FindPrimaryItem("OSPREY"), TVI_FIRST); }, true},
+      {"a list item deleted without a word", [&] { dlg.DropListItem(dlg.FindListItem("CURLEW")); }, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    row.change();
+    if (row.announced) dlg.OnViewsChangedOutsidePass();
+    dlg.RefreshServerViews();
+    EXPECT_EQ(sortedShape(), shape);
+    EXPECT_EQ(ListNames(list), names);
+    dlg.RefreshServerViews();  // and the pass after it, on its own model
+    EXPECT_EQ(sortedShape(), shape);
+    EXPECT_EQ(ListNames(list), names);
+  }
+}
+
+// Every message that reads or changes an item of the two controls, counted
+// while a pass runs: a pass in which nothing changed sends none, a change
+// touches only its own items, and the views are read back only after they
+// were changed outside a pass.
+TEST_F(ConsoleViews, APassTouchesOnlyTheItemsThatChange) {
+  CRoleConsoleDlg dlg;
+  ASSERT_TRUE(dlg.Create(nullptr));
+  static std::map<std::string, int> seen;
+  static const std::map<UINT, const char*> kItemMessages = {
+      {TVM_INSERTITEMA, "tree insert"}, {TVM_DELETEITEM, "tree delete"},  {TVM_SETITEMA, "tree set"},
+      {TVM_GETITEMA, "tree get"},       {TVM_SORTCHILDREN, "tree sort"},  {LVM_INSERTITEMA, "list insert"},
+      {LVM_DELETEITEM, "list delete"},  {LVM_SETITEMA, "list set"},       {LVM_GETITEMA, "list get"},
+      {LVM_GETITEMTEXTA, "list text"},  {LVM_SETITEMSTATE, "list state"},
+  };
+  SUBCLASSPROC count = [](HWND hwnd, UINT m, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR) -> LRESULT {
+    auto it = kItemMessages.find(m);
+    if (it != kItemMessages.end()) ++seen[it->second];
+    return ::DefSubclassProc(hwnd, m, w, l);
+  };
+  ASSERT_TRUE(::SetWindowSubclass(dlg.m_treeServers.GetSafeHwnd(), count, 1, 0));
+  ASSERT_TRUE(::SetWindowSubclass(dlg.m_listServers.GetSafeHwnd(), count, 1, 0));
+  dlg.m_listServers.SetItemState(-1, 0, LVIS_SELECTED);  // a dropped item then moves no selection
+  auto pass = [&] {
+    seen.clear();
+    dlg.RefreshServerViews();
+    return seen;
+  };
+  using Counts = std::map<std::string, int>;
+  EXPECT_EQ(pass(), Counts{});
+
+  // A listed server becomes a primary: one root in, one list item out.
+  SetRoleAndWait("CURLEW", "CURLEW");
+  EXPECT_EQ(pass(), (Counts{{"tree insert", 1}, {"list delete", 1}}));
+  EXPECT_EQ(pass(), Counts{});
+  // A primary loses its record while its members still name it: its image.
+  SetRoleAndWait("OSPREY", "");
+  EXPECT_EQ(pass(), (Counts{{"tree set", 1}}));
+  EXPECT_EQ(TreeShape(dlg.m_treeServers), "CURLEW/0[];FALCON/0[];OSPREY/2[HERON/1,KITE/1]");
+  // A member leaves: its item out, one list item in.
+  SetRoleAndWait("KITE", "");
+  EXPECT_EQ(pass(), (Counts{{"tree delete", 1}, {"list insert", 1}}));
+  EXPECT_EQ(pass(), Counts{});
+
+  // Changed outside a pass: read back once (every item), nothing rewritten.
+  dlg.OnViewsChangedOutsidePass();
+  Counts reread = pass();
+  EXPECT_EQ(reread["tree get"], 4) << "CURLEW, FALCON, OSPREY, HERON";
+  EXPECT_EQ(reread["list get"], dlg.m_listServers.GetItemCount());
+  EXPECT_EQ(reread.count("tree set") + reread.count("list set") + reread.count("tree insert"), 0u);
+  EXPECT_EQ(pass(), Counts{});
+  ::RemoveWindowSubclass(dlg.m_treeServers.GetSafeHwnd(), count, 1);
+  ::RemoveWindowSubclass(dlg.m_listServers.GetSafeHwnd(), count, 1);
+}
+
+// The tree and the list pass their mouse messages on to the tooltip
+// themselves (the other controls through the tooltip's own subclass), and
+// still answer their own messages.
+TEST_F(ConsoleViews, TheTreeAndTheListRelayTheirMouseMessagesToTheTooltip) {
+  CRoleConsoleDlg dlg;
+  ASSERT_TRUE(dlg.Create(nullptr));
+  static std::vector<std::pair<HWND, UINT>> relayed;
+  SUBCLASSPROC watch = [](HWND hwnd, UINT m, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR) -> LRESULT {
+    if (m == TTM_RELAYEVENT && l)
+      relayed.emplace_back(reinterpret_cast<MSG*>(l)->hwnd, reinterpret_cast<MSG*>(l)->message);
+    return ::DefSubclassProc(hwnd, m, w, l);
+  };
+  ASSERT_TRUE(::SetWindowSubclass(dlg.m_tooltip.GetSafeHwnd(), watch, 1, 0));
+  const HWND tree = dlg.m_treeServers.GetSafeHwnd(), list = dlg.m_listServers.GetSafeHwnd();
+  for (HWND control : {tree, list})
+    for (UINT message : {WM_MOUSEMOVE, WM_LBUTTONUP, WM_MBUTTONUP, WM_NCMOUSEMOVE})  // none starts a tracking loop
+      ::SendMessageA(control, message, 0, MAKELPARAM(5, 5));
+  ::SendMessageA(tree, WM_KEYDOWN, VK_SHIFT, 0);  // not a mouse message: not relayed
+  const std::vector<std::pair<HWND, UINT>> expected = {
+      {tree, WM_MOUSEMOVE}, {tree, WM_LBUTTONUP}, {tree, WM_MBUTTONUP}, {tree, WM_NCMOUSEMOVE},
+      {list, WM_MOUSEMOVE}, {list, WM_LBUTTONUP}, {list, WM_MBUTTONUP}, {list, WM_NCMOUSEMOVE}};
+  EXPECT_EQ(relayed, expected);
+  ::RemoveWindowSubclass(dlg.m_tooltip.GetSafeHwnd(), watch, 1);
+  EXPECT_EQ(dlg.m_treeServers.GetCount(), 4u) << "the tree still answers through the relay";
+  EXPECT_EQ(dlg.m_listServers.GetItemCount(), 3);
 }
 
 TEST_F(ConsoleViews, ButtonsFollowTheSelectionsInBothViews) {

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "Bellcast.h"
+#include "Catalogue.h"
 #include "DiscoveryNode.h"
 #include "Dunlin.h"
 #include "LabStore.h"
@@ -376,6 +379,121 @@ TEST(DiscoveryNode, TakesTheBroadcastDelayWhole) {
     kvcore::CDiscoveryNode node(id, root.Get(), false);
     EXPECT_EQ(taken, node.Delay()) << stored;
   }
+}
+
+// While the local service keeps the table, the enumeration and the product
+// lists serve what they read before and read again only what the service
+// rewrote: every kind of change must still show at the next call, each
+// looked at once before it happens so that a stale copy would be caught.
+TEST_F(Discovery, EnumerationAndProductListsShowEveryChangeOfTheTable) {
+  auto types = [] {
+    std::map<std::string, uint32_t> seen;
+    HANDLE h = nullptr;
+    if (OpenServerEnum(&h, nullptr) != 0) return seen;
+    DiscoveryEntry e;
+    for (DWORD i = 0; i < 1000; ++i) {
+      int rc = NextServerEntry(h, i, &e);
+      if (rc == ERROR_NO_MORE_ITEMS) break;
+      if (rc == 0) seen[e.serverName] = e.serverType;
+    }
+    CloseServerEnum(h);
+    return seen;
+  };
+  auto codes = [](const char* server) {
+    std::vector<uint32_t> found;
+    HANDLE h = nullptr;
+    if (OpenProductList(server, &h, nullptr) != 0) return std::vector<uint32_t>{0xFFFFFFFF};
+    ProductEntry p;
+    for (DWORD i = 0; NextProductEntry(h, i, &p) == 0; ++i) found.push_back(p.productCode);
+    CloseProductList(h);
+    return found;
+  };
+  auto machineKey = [](const std::string& name, kv::CRegKey& key) {
+    return kvlab::OpenKey(HKEY_LOCAL_MACHINE, kvlab::MachinePath(name), KEY_ALL_ACCESS, key);
+  };
+  auto tableEntry = [](const std::string& server) {
+    kv::CRegKey key;
+    DiscoveryEntry e{};
+    DWORD size = sizeof(e);
+    if (kvlab::OpenKey(HKEY_LOCAL_MACHINE, TablePath(server), KEY_READ, key) != 0 ||
+        ::RegQueryValueExA(key.Get(), "Entry", nullptr, nullptr, reinterpret_cast<BYTE*>(&e), &size) != 0)
+      e.serverType = 0xFFFFFFFF;
+    return e.serverType;
+  };
+  auto waitFor = [](auto condition) {
+    for (int i = 0; i < 400 && !condition(); ++i) Sleep(25);
+    return condition();
+  };
+  const std::vector<uint32_t> both = {1, 65};
+  ASSERT_EQ(types()["ALPHA"], 24u);
+  ASSERT_EQ(codes("BETA"), both);
+
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+    std::function<bool()> arrived;  // the local table shows the change
+    std::map<std::string, uint32_t> expected;
+    std::vector<uint32_t> betaCodes;
+  };
+  const std::string local = kvlab::LocalComputerName();
+  const Step steps[] = {
+      {"an entry rewritten",
+       [&] {
+         kv::CRegKey key;
+         ASSERT_EQ(0, machineKey("ALPHA", key));
+         kvlab::WriteDword(key.Get(), "Type", 32);
+       },
+       [&] { return tableEntry("ALPHA") == 32; },
+       {{"ALPHA", 32}, {"BETA", 24}, {local, 24}},
+       both},
+      {"a product list rewritten",
+       [&] {
+         kv::CRegKey key;
+         ASSERT_EQ(0, machineKey("BETA", key));
+         ProductEntry one = kvcore::MakeProduct(1, kvcore::MakeVersion(8, 0, 1), 1);
+         kvlab::WriteBinary(key.Get(), "Products", &one, sizeof(one));
+       },
+       [&] { return codes("BETA").size() == 1; },
+       {{"ALPHA", 32}, {"BETA", 24}, {local, 24}},
+       {1}},
+      {"a server added",
+       [&] { ASSERT_EQ(0, lab.Add("GAMMA")); },
+       [&] { return tableEntry("GAMMA") == 24; },
+       {{"ALPHA", 32}, {"BETA", 24}, {"GAMMA", 24}, {local, 24}},
+       {1}},
+      {"a server removed",
+       [&] { ASSERT_EQ(0, kvlab::RemoveMachine("ALPHA")); },
+       [&] { return tableEntry("ALPHA") == 0xFFFFFFFF; },
+       {{"BETA", 24}, {"GAMMA", 24}, {local, 24}},
+       {1}},
+      {"the service stopped, the table edited by hand",
+       [&] {
+         ASSERT_EQ(0, lab.StopLocalDiscovery());
+         kv::CRegKey key;
+         ASSERT_EQ(0, kvlab::OpenKey(HKEY_LOCAL_MACHINE, TablePath("BETA"), KEY_ALL_ACCESS, key));
+         ProductEntry entries[2] = {kvcore::MakeProduct(65, 1, 1), kvcore::MakeProduct(7, 1, 1)};
+         kvlab::WriteBinary(key.Get(), "Products", entries, sizeof(entries));
+         DiscoveryEntry e{};
+         std::strcpy(e.serverName, "BETA");
+         e.serverType = 25;
+         kvlab::WriteBinary(key.Get(), "Entry", &e, sizeof(e));
+       },
+       [] { return true; },
+       {{"BETA", 25}, {"GAMMA", 24}, {local, 24}},
+       {65, 7}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    types();  // the copies as they stand before the change
+    codes("BETA");
+    codes("beta");
+    step.change();
+    ASSERT_TRUE(waitFor(step.arrived));
+    EXPECT_EQ(types(), step.expected);
+    EXPECT_EQ(codes("BETA"), step.betaCodes);
+    EXPECT_EQ(codes("beta"), step.betaCodes) << "registry names do not compare letter case";
+  }
+  EXPECT_EQ(codes("ALPHA"), std::vector<uint32_t>{0xFFFFFFFF});
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <string>
 #include <set>
 #include <vector>
 
@@ -129,6 +131,74 @@ TEST_F(RoleRecordTest, ProductKeyNameComesFromProdwickWithAFallback) {
   if (name != kFallbackProductKeyName) {
     EXPECT_EQ(QueryServerRole("SRV20"), RoleNone);
   }
+}
+
+// The reader that keeps record keys open and watched gives, after any change
+// of the table, exactly what a fresh ReadLocalRoleRecord gives: status, size
+// and bytes. Each server is read through the reader twice before the change,
+// so that what the reader kept and watched is what the next read meets.
+TEST_F(RoleRecordTest, AReaderThatKeepsKeysOpenReadsWhatAFreshReadReads) {
+  const std::string product = rstest::ProductKeyName();
+  auto serverPath = [](const std::string& server) { return std::string(DiscoveryTableRoot) + "\\" + server; };
+  auto write = [](const std::string& server, const std::string& primary) {
+    RoleRecord r = rstest::MakeRecord(primary, 1, "admin", "pw");
+    rstest::WriteSlot(server, &r, sizeof(r));
+  };
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+  };
+  const Step steps[] = {
+      {"records written", [&] { write("ALPHA", "ALPHA"), write("BETA", "ALPHA"), write("Gamma", "ALPHA"); }},
+      {"a record rewritten in place", [&] { write("BETA", "BETA"); }},
+      {"a value too long",
+       [&] {
+         std::vector<BYTE> longer(90, 'x');
+         rstest::WriteSlot("BETA", longer.data(), 90);
+       }},
+      {"a value too short", [&] { rstest::WriteSlot("BETA", "SHORT", 6); }},
+      {"a value deleted",
+       [&] {
+         kv::CRegKey key;
+         ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, (serverPath("ALPHA") + "\\" + product).c_str(), 0, KEY_ALL_ACCESS,
+                         key.Put());
+         ::RegDeleteValueA(key.Get(), "Slot_1");
+       }},
+      {"a record key deleted",
+       [&] { ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, (serverPath("BETA") + "\\" + product).c_str()); }},
+      {"a record key made again", [&] { write("BETA", "GAMMA"); }},
+      {"a server key deleted and made again",
+       [&] {
+         ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, serverPath("Gamma").c_str());
+         ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, serverPath("Gamma").c_str());
+         write("GAMMA", "OTHER");
+       }},
+      {"the whole table deleted", [&] { ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, DiscoveryTableRoot); }},
+      {"the table made again", [&] { write("ALPHA", "ALPHA"), write("Gamma", "ALPHA"); }},
+  };
+  const char* servers[] = {"ALPHA", "BETA", "Gamma", "GAMMA", "gamma", "NONE"};
+  CLocalRoleRecordReader reader;
+  auto read = [&](bool fresh, const char* server) {
+    std::vector<BYTE> buffer(kRoleRecordSize, 0);
+    DWORD size = kRoleRecordSize;
+    LONG status = fresh ? ReadLocalRoleRecord(server, kSanProductCode, buffer.data(), &size)
+                        : reader.Read(server, kSanProductCode, buffer.data(), &size);
+    return std::to_string(status) + "/" + std::to_string(size) + "/" + std::string(buffer.begin(), buffer.end());
+  };
+  int found = 0;
+  for (const Step& step : steps) {
+    reader.BeginPass();
+    for (const char* server : servers) read(false, server);
+    reader.BeginPass();
+    for (const char* server : servers) read(false, server);  // now watched
+    step.change();
+    reader.BeginPass();
+    for (const char* server : servers) {
+      EXPECT_EQ(read(false, server), read(true, server)) << step.what << ", " << server;
+      found += read(true, server).rfind("0/76/", 0) == 0;
+    }
+  }
+  EXPECT_GT(found, 10);  // the steps do leave records to read
 }
 
 class DistributedListTest : public ::testing::Test {

@@ -69,21 +69,152 @@ bool GetProductKeyName(int productCode, std::string& nameOut, WORD& wordOut) {
   return true;
 }
 
-LONG ReadLocalRoleRecord(const char* server, int productCode, void* buffer, DWORD* size) {
+namespace {
+
+// The key name of a product in the discovery table, or the fallback name.
+std::string ProductKeyName(int productCode) {
   std::string productKey;
   WORD unused = 0;
   if (!GetProductKeyName(productCode, productKey, unused)) productKey = kFallbackProductKeyName;
+  return productKey;
+}
 
+const std::string& SlotValueName() {
+  static const std::string name = kv::Format("%s_%d", "Slot", 1);
+  return name;
+}
+
+LONG OpenRoleRecordKey(const char* server, const std::string& productKey, kv::CRegKey& key) {
   std::string path = std::string(DiscoveryTableRoot) + "\\" + (server ? server : "") + "\\" + productKey;
-  kv::CRegKey key;
-  LONG status = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.Put());
-  if (status != ERROR_SUCCESS) return status;
+  return ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.Put());
+}
 
-  std::string valueName = kv::Format("%s_%d", "Slot", 1);
+LONG QueryRoleRecord(HKEY key, void* buffer, DWORD* size) {
   DWORD count = *size;
-  status = ::RegQueryValueExA(key.Get(), valueName.c_str(), nullptr, nullptr, static_cast<BYTE*>(buffer), &count);
+  LONG status = ::RegQueryValueExA(key, SlotValueName().c_str(), nullptr, nullptr, static_cast<BYTE*>(buffer), &count);
   *size = count;
   return status;
+}
+
+}  // namespace
+
+LONG ReadLocalRoleRecord(const char* server, int productCode, void* buffer, DWORD* size) {
+  kv::CRegKey key;
+  LONG status = OpenRoleRecordKey(server, ProductKeyName(productCode), key);
+  if (status != ERROR_SUCCESS) return status;
+  return QueryRoleRecord(key.Get(), buffer, size);
+}
+
+namespace {
+
+constexpr DWORD kRecordWatch = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
+
+LONG Watch(HKEY key, DWORD filter, HANDLE event) { return ::RegNotifyChangeKeyValue(key, FALSE, filter, event, TRUE); }
+
+}  // namespace
+
+CLocalRoleRecordReader::CLocalRoleRecordReader() {
+  // Manual-reset: a notice stays until the pass that handles it.
+  for (kv::CHandle& event : m_groupChanged) event.Reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  m_tableChanged.Reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+}
+
+void CLocalRoleRecordReader::Forget(size_t group) {
+  // Closing a watched key signals its event: close first, then reset.
+  for (auto& [name, kept] : m_kept) {
+    if (group != kGroups && kept.group != group) continue;
+    kept.valid = false;
+    kept.record.Reset();
+    kept.server.Reset();
+  }
+  if (group == kGroups) {
+    for (kv::CHandle& event : m_groupChanged) ::ResetEvent(event.Get());
+  } else {
+    ::ResetEvent(m_groupChanged[group].Get());
+  }
+}
+
+void CLocalRoleRecordReader::BeginPass() {
+  if (m_tableKey && ::WaitForSingleObject(m_tableChanged.Get(), 0) != WAIT_OBJECT_0) {
+    HANDLE events[kGroups];
+    for (size_t g = 0; g < kGroups; ++g) events[g] = m_groupChanged[g].Get();
+    for (;;) {
+      DWORD signalled = ::WaitForMultipleObjects(kGroups, events, FALSE, 0);
+      if (signalled >= WAIT_OBJECT_0 + kGroups) break;
+      Forget(signalled - WAIT_OBJECT_0);
+    }
+    return;
+  }
+  // First pass, or servers came or went: everything is read afresh.
+  m_tableKey.Reset();
+  Forget(kGroups);
+  ::ResetEvent(m_tableChanged.Get());
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, DiscoveryTableRoot, 0, KEY_READ, m_tableKey.Put()) == ERROR_SUCCESS &&
+      Watch(m_tableKey.Get(), REG_NOTIFY_CHANGE_NAME, m_tableChanged.Get()) != ERROR_SUCCESS)
+    m_tableKey.Reset();
+}
+
+LONG CLocalRoleRecordReader::Read(const char* server, int productCode, void* buffer, DWORD* size) {
+  if (productCode != m_productCode || m_table != DiscoveryTableRoot) {
+    Reset();
+    m_productCode = productCode;
+    m_productKey = ProductKeyName(productCode);
+    m_table = DiscoveryTableRoot;
+  }
+  const std::string name = server ? server : "";
+  auto it = m_kept.find(name);
+  if (it == m_kept.end() || !m_tableKey || name.empty() || name.find('\\') != std::string::npos) {
+    // A server read once is not watched yet (a console that closes after its
+    // first pass sets up no watches).
+    if (it == m_kept.end()) m_kept[name].group = std::hash<std::string>()(name) % kGroups;
+    return ReadLocalRoleRecord(server, productCode, buffer, size);
+  }
+  Kept& kept = it->second;
+  if (kept.valid && kept.capacity == *size) {
+    if (kept.status != ERROR_SUCCESS) return kept.status;
+    std::memcpy(buffer, kept.bytes.data(), kept.bytes.size());
+    *size = static_cast<DWORD>(kept.bytes.size());
+    return ERROR_SUCCESS;
+  }
+  return ReadWatched(name, kept, buffer, size);
+}
+
+LONG CLocalRoleRecordReader::ReadWatched(const std::string& name, Kept& kept, void* buffer, DWORD* size) {
+  // A record key still watched (its value was not one to keep) is read again
+  // as it stands: closing it would signal the group's event.
+  if (kept.record) return QueryRoleRecord(kept.record.Get(), buffer, size);
+  kept.valid = false;
+  kept.server.Reset();
+  HANDLE event = m_groupChanged[kept.group].Get();
+  // Each watch is set before the read it guards: a change after it is noticed.
+  if (::RegOpenKeyExA(m_tableKey.Get(), name.c_str(), 0, KEY_READ, kept.server.Put()) != ERROR_SUCCESS ||
+      Watch(kept.server.Get(), REG_NOTIFY_CHANGE_NAME, event) != ERROR_SUCCESS) {
+    kept.server.Reset();
+    return ReadLocalRoleRecord(name.c_str(), m_productCode, buffer, size);
+  }
+  kept.capacity = *size;
+  kept.status = ::RegOpenKeyExA(kept.server.Get(), m_productKey.c_str(), 0, KEY_READ, kept.record.Put());
+  if (kept.status != ERROR_SUCCESS) {
+    kept.valid = kept.status == ERROR_FILE_NOT_FOUND;
+    return kept.status;
+  }
+  if (Watch(kept.record.Get(), kRecordWatch, event) != ERROR_SUCCESS) {
+    kept.record.Reset();
+    return ReadLocalRoleRecord(name.c_str(), m_productCode, buffer, size);
+  }
+  LONG status = QueryRoleRecord(kept.record.Get(), buffer, size);
+  if (status == ERROR_SUCCESS) {
+    kept.bytes.assign(static_cast<const char*>(buffer), *size);
+    kept.valid = true;
+  }
+  return status;
+}
+
+void CLocalRoleRecordReader::Reset() {
+  m_kept.clear();
+  m_tableKey.Reset();
+  for (kv::CHandle& event : m_groupChanged) ::ResetEvent(event.Get());
+  ::ResetEvent(m_tableChanged.Get());
 }
 
 int QueryServerRole(const char* server) {

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <string>
+#include <unordered_map>
 
 #include "Handles.h"
 #include "ProductTypes.h"
@@ -42,6 +43,47 @@ bool GetProductKeyName(int productCode, std::string& nameOut, WORD& wordOut);
 // capacity in, the byte count the registry reported out (unchanged when the
 // key cannot be opened).
 LONG ReadLocalRoleRecord(const char* server, int productCode, void* buffer, DWORD* size);
+
+// Reads role records from the local discovery table with exactly the results
+// of ReadLocalRoleRecord, for a caller that reads every server's record again
+// and again (the console's refresh pass). From its second read of a server on
+// it keeps the server's key and its record key open, watched for changes
+// (RegNotifyChangeKeyValue), and answers from what it read as long as neither
+// changed: a pass over thousands of unchanged servers then costs a few
+// registry calls instead of one per server. The watches share a few events,
+// each for a group of servers; a change makes the group's servers be read
+// afresh. Results other than a record read or no record key are not kept.
+class CLocalRoleRecordReader {
+ public:
+  CLocalRoleRecordReader();
+  // Looks for change notices once: the reads up to the next call rely on it.
+  void BeginPass();
+  LONG Read(const char* server, int productCode, void* buffer, DWORD* size);
+  // Closes every key kept open and forgets what was read.
+  void Reset();
+
+ private:
+  static constexpr size_t kGroups = 32;
+  struct Kept {
+    size_t group = 0;
+    bool valid = false;  // the result below is what a read gives now
+    kv::CRegKey server;  // watched for its record key appearing or going
+    kv::CRegKey record;  // watched for the record changing
+    LONG status = 0;     // ERROR_SUCCESS with bytes, or the record key's opening error
+    DWORD capacity = 0;  // the caller's capacity at that read
+    std::string bytes;
+  };
+  void Forget(size_t group);
+  LONG ReadWatched(const std::string& name, Kept& kept, void* buffer, DWORD* size);
+
+  std::string m_table;
+  std::string m_productKey;
+  int m_productCode = -1;
+  std::unordered_map<std::string, Kept> m_kept;
+  kv::CHandle m_groupChanged[kGroups];
+  kv::CHandle m_tableChanged;  // servers added to or removed from the table
+  kv::CRegKey m_tableKey;
+};
 
 // RolePrimary, RoleDistributed or RoleNone from the local record of server.
 int QueryServerRole(const char* server);

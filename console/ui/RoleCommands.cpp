@@ -260,18 +260,28 @@ void CRoleConsoleDlg::TrackContextMenu(UINT menuId, int popup, POINT screen) {
   if (HMENU sub = menu.GetSubMenu(popup)) ::TrackPopupMenu(sub, 0, screen.x, screen.y, 0, m_hWnd, nullptr);
 }
 
+// The refresh pass keeps a model of what it put into the views; each change
+// made here tells it to read the views again at its next run.
 int CRoleConsoleDlg::InsertListServer(const std::string& name, LPARAM data, UINT state) {
+  OnViewsChangedOutsidePass();
   return m_listServers.InsertItem(m_listServers.GetItemCount(), name, kImageListServer, data, state);
 }
 
-void CRoleConsoleDlg::DeleteListServer(int index) { m_listServers.DeleteItem(index); }
+void CRoleConsoleDlg::DeleteListServer(int index) {
+  OnViewsChangedOutsidePass();
+  m_listServers.DeleteItem(index);
+}
 
 HTREEITEM CRoleConsoleDlg::InsertTreeServer(const std::string& name, int image, LPARAM data, HTREEITEM parent,
                                             HTREEITEM after) {
+  OnViewsChangedOutsidePass();
   return m_treeServers.InsertItem(name, image, image, data, parent, after);
 }
 
-void CRoleConsoleDlg::DeleteTreeServer(HTREEITEM item) { m_treeServers.DeleteItem(item); }
+void CRoleConsoleDlg::DeleteTreeServer(HTREEITEM item) {
+  OnViewsChangedOutsidePass();
+  m_treeServers.DeleteItem(item);
+}
 
 void CRoleConsoleDlg::SelectListServer(int index) {
   m_listServers.SetItemState(index, LVIS_SELECTED, LVIS_SELECTED);

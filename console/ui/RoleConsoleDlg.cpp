@@ -152,16 +152,64 @@ void CRoleConsoleDlg::AddToolTips() {
   if (!m_tooltip.Create(m_hWnd, TTS_ALWAYSTIP)) return;
   m_tooltip.Activate(TRUE);
   for (HWND child = ::GetWindow(m_hWnd, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    // The tooltip's own subclass (TTF_SUBCLASS) looks up a window property
+    // for every message the control gets, and the refresh pass sends the
+    // tree and the list thousands; those two relay their mouse messages to
+    // the tooltip themselves, so the tips and hints behave the same.
+    const int id = ::GetDlgCtrlID(child);
+    const int relay = id == IDC_TREE_SERVERS ? 0 : (id == IDC_LIST_SERVERS ? 1 : -1);
     TOOLINFOA info{};
     info.cbSize = TTTOOLINFOA_V2_SIZE;
-    info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    info.uFlags = TTF_IDISHWND | (relay < 0 ? TTF_SUBCLASS : 0u);
     info.hwnd = m_hWnd;
     info.uId = reinterpret_cast<UINT_PTR>(child);
     ::GetWindowRect(child, &info.rect);
     ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&info.rect), 2);
     info.lpszText = LPSTR_TEXTCALLBACKA;
-    m_tooltip.AddTool(info);
+    if (m_tooltip.AddTool(info) && relay >= 0) RelayToolTips(child, relay);
   }
+}
+
+void CRoleConsoleDlg::RelayToolTips(HWND control, int slot) {
+  ToolTipRelay& relay = m_relays[slot];
+  relay.control = control;
+  relay.tooltip = m_tooltip.GetSafeHwnd();
+  ::SetWindowLongPtrA(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&relay));
+  relay.original = reinterpret_cast<WNDPROC>(
+      ::SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CRoleConsoleDlg::ToolTipRelayProc)));
+}
+
+void CRoleConsoleDlg::RestoreToolTipRelays() {
+  for (ToolTipRelay& relay : m_relays) {
+    if (!relay.control || !relay.original) continue;
+    ::SetWindowLongPtrA(relay.control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(relay.original));
+    ::SetWindowLongPtrA(relay.control, GWLP_USERDATA, 0);
+    relay = ToolTipRelay();
+  }
+}
+
+LRESULT CALLBACK CRoleConsoleDlg::ToolTipRelayProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* relay = reinterpret_cast<ToolTipRelay*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (!relay || !relay->original) return ::DefWindowProcA(hwnd, message, wParam, lParam);
+  switch (message) {
+    // The messages a tooltip takes from TTM_RELAYEVENT.
+    case WM_MOUSEMOVE:
+    case WM_NCMOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP: {
+      MSG msg{hwnd, message, wParam, lParam, static_cast<DWORD>(::GetMessageTime()), {}};
+      ::GetCursorPos(&msg.pt);
+      ::SendMessageA(relay->tooltip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
+      break;
+    }
+    default:
+      break;
+  }
+  return ::CallWindowProcA(relay->original, hwnd, message, wParam, lParam);
 }
 
 void CRoleConsoleDlg::StartTimer() {
@@ -314,6 +362,7 @@ void CRoleConsoleDlg::PaintMinimized() {
 LRESULT CRoleConsoleDlg::OnQueryDragIcon(WPARAM, LPARAM) { return reinterpret_cast<LRESULT>(m_hIcon); }
 
 LRESULT CRoleConsoleDlg::OnDestroy(WPARAM, LPARAM) {
+  RestoreToolTipRelays();
   // The list view would destroy its image list with itself; m_imlList owns it.
   m_listServers.SetImageList(nullptr, LVSIL_SMALL);
   m_treeServers.SetImageList(nullptr, TVSIL_NORMAL);

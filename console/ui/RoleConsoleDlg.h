@@ -13,8 +13,8 @@
 #include "Controls.h"
 #include "Dialog.h"
 #include "ProductTypes.h"
-
-struct CServerViewIndex;
+#include "RoleTables.h"
+#include "ServerViews.h"
 
 class CRoleConsoleDlg : public kv::CDialog {
  public:
@@ -39,6 +39,12 @@ class CRoleConsoleDlg : public kv::CDialog {
   void DropListItem(int index);
   // Copies the entry of the last pass for name; 0, or -1 when there is none.
   int FindServerEntry(const std::string& name, DiscoveryEntry* out) const;
+
+  // Code that inserts or deletes items of the two views outside a refresh
+  // pass (the role commands) calls this afterwards: the pass keeps what it
+  // put into the views in memory and reads them again at its next run.
+  // Outside a pass the lookups above always read the controls themselves.
+  void OnViewsChangedOutsidePass();
 
   // Status part 1: the name of the running operation (0 empties it).
   void ShowOperation(UINT stringId);
@@ -90,6 +96,14 @@ class CRoleConsoleDlg : public kv::CDialog {
   void PlacePrimary(const std::string& server, LONG generation);
   void PlaceDistributed(const std::string& primary, const std::string& server, LONG generation);
   void SweepViews(LONG generation);
+  void SetTreeImage(CServerViewModel::Row& row, int image, LONG generation);
+  CServerViewModel::Row* PassChild(CServerViewModel::Root& root, const std::string& name);
+  CServerViewModel::Root* InsertRoot(const std::string& name, int image, LONG generation);
+  void DeleteRoot(CServerViewModel::Root& root);
+  void DropListedServer(const std::string& name);
+  void RelayToolTips(HWND control, int slot);
+  void RestoreToolTipRelays();
+  static LRESULT CALLBACK ToolTipRelayProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   void SetHint(const std::string& hint);
   void CloseConsole(bool ok);
   void ClearServerViews();
@@ -145,9 +159,22 @@ class CRoleConsoleDlg : public kv::CDialog {
   void OnDiscoveryStatus(const std::string& server);
   void OnSecurity();
 
-  // The views as the running pass sees them, so that its lookups need no
-  // walk of the controls; null outside a pass.
-  std::unique_ptr<CServerViewIndex> m_pIndex;
+  // What the passes put into the views (stale once they were changed
+  // outside a pass), and the same model while a pass runs, else null: the
+  // lookups use it only then.
+  std::unique_ptr<CServerViewModel> m_model = std::make_unique<CServerViewModel>();
+  bool m_bModelStale = true;
+  CServerViewModel* m_pPassModel = nullptr;
+  CLocalRoleRecordReader m_roleRecords;
+
+  // The tree and the list relay their mouse messages to the tooltip
+  // themselves (see AddToolTips).
+  struct ToolTipRelay {
+    WNDPROC original = nullptr;
+    HWND control = nullptr;
+    HWND tooltip = nullptr;
+  };
+  ToolTipRelay m_relays[2];
 
   static const kv::MessageEntry<CRoleConsoleDlg> kMessages[25];
 };

@@ -1,7 +1,10 @@
-// The two views of the main dialog: the refresh pass that builds them from
-// the discovery data and the local role records, the lookups by name, and
-// the sweeps that take out what the pass did not confirm.
+// The two views of the main dialog: the model of them that the passes keep,
+// the refresh pass that builds them from the discovery data and the local
+// role records, the lookups by name, and the sweeps that take out what the
+// pass did not confirm.
 #include <windows.h>
+
+#include <iterator>
 
 #include "DiscoveryService.h"
 #include "Dunlin.h"
@@ -27,77 +30,209 @@ std::string EntryName(const DiscoveryEntry& entry) {
   return kv::FixedField(entry.serverName, sizeof(entry.serverName));
 }
 
-}  // namespace
+template <class Map, class Value>
+void EraseFromMulti(Map& map, const std::string& name, const Value& value) {
+  auto range = map.equal_range(name);
+  for (auto it = range.first; it != range.second; ++it)
+    if (it->second == value) {
+      map.erase(it);
+      return;
+    }
+}
 
-namespace {
-
-CServerViewIndex::Node ReadTreeNode(const kv::CTreeCtrl& tree, HTREEITEM item) {
+// The item's text and its image, or -1 when its selected image differs (the
+// pass then sets both).
+std::string TreeItemText(HWND tree, HTREEITEM item, int& image) {
   char text[260] = {};
   TVITEMA tv{};
-  tv.mask = TVIF_TEXT | TVIF_PARAM;
+  tv.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
   tv.hItem = item;
   tv.pszText = text;
   tv.cchTextMax = sizeof(text);
-  tree.Send(TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
-  return {item, text, tv.lParam};
+  ::SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
+  image = tv.iImage == tv.iSelectedImage ? tv.iImage : -1;
+  return text;
 }
 
-std::vector<CServerViewIndex::Node> ReadChildren(const kv::CTreeCtrl& tree, HTREEITEM root) {
-  std::vector<CServerViewIndex::Node> children;
-  for (HTREEITEM child = tree.GetChildItem(root); child; child = tree.GetNextSiblingItem(child))
-    children.push_back(ReadTreeNode(tree, child));
-  return children;
-}
-
-void SetTreeItem(const kv::CTreeCtrl& tree, CServerViewIndex::Node& node, int image, LPARAM data) {
-  TVITEMA tv{};
-  tv.mask = TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM;
-  tv.hItem = node.item;
-  tv.iImage = image;
-  tv.iSelectedImage = image;
-  tv.lParam = data;
-  tree.Send(TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
-  node.data = data;
-}
-
-void SetListItem(const kv::CListCtrl& list, CServerViewIndex::ListItem& entry, int index, int image, LPARAM data) {
-  LVITEMA item{};
-  item.mask = LVIF_IMAGE | LVIF_PARAM;
-  item.iItem = index;
-  item.iImage = image;
-  item.lParam = data;
-  list.Send(LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
-  entry.data = data;
-}
-
-std::unique_ptr<CServerViewIndex> BuildIndex(const kv::CTreeCtrl& tree, const kv::CListCtrl& list) {
-  auto index = std::make_unique<CServerViewIndex>();
-  for (HTREEITEM root = tree.GetRootItem(); root; root = tree.GetNextSiblingItem(root)) {
-    index->roots.push_back(CServerViewIndex::MakeRoot(nullptr, "", 0));
-    index->roots.back().node = ReadTreeNode(tree, root);
-    index->roots.back().children = ReadChildren(tree, root);
-  }
-  int count = list.GetItemCount();
-  index->list.reserve(static_cast<size_t>(count > 0 ? count : 0));
-  for (int i = 0; i < count; ++i) {
-    char text[260] = {};
-    LVITEMA item{};
-    item.mask = LVIF_TEXT | LVIF_PARAM;
-    item.iItem = i;
-    item.pszText = text;
-    item.cchTextMax = sizeof(text);
-    list.Send(LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
-    index->list.push_back({text, item.lParam});
-  }
-  return index;
+HTREEITEM NextTreeItem(HWND tree, HTREEITEM item, UINT code) {
+  return reinterpret_cast<HTREEITEM>(::SendMessageA(tree, TVM_GETNEXTITEM, code, reinterpret_cast<LPARAM>(item)));
 }
 
 }  // namespace
+
+void CServerViewModel::Clear() {
+  m_roots.clear();
+  m_rootByItem.clear();
+  m_rootsByName.clear();
+  m_childrenByName.clear();
+  m_list.clear();
+  m_listByName.clear();
+  m_treeCount = 0;
+}
+
+void CServerViewModel::Read(HWND tree, HWND list) {
+  Clear();
+  for (HTREEITEM root = NextTreeItem(tree, nullptr, TVGN_ROOT); root; root = NextTreeItem(tree, root, TVGN_NEXT)) {
+    Row row;
+    row.item = root;
+    row.name = TreeItemText(tree, root, row.image);
+    Root& r = AddRoot(m_roots.empty() ? nullptr : m_roots.back().row.item, row);
+    for (HTREEITEM child = NextTreeItem(tree, root, TVGN_CHILD); child; child = NextTreeItem(tree, child, TVGN_NEXT)) {
+      Row c;
+      c.item = child;
+      c.name = TreeItemText(tree, child, c.image);
+      AddChild(r, c);
+    }
+  }
+  const int count = static_cast<int>(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+  for (int i = 0; i < count; ++i) {
+    char text[260] = {};
+    LVITEMA item{};
+    item.mask = LVIF_TEXT | LVIF_IMAGE;
+    item.iItem = i;
+    item.pszText = text;
+    item.cchTextMax = sizeof(text);
+    ::SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    Row row;
+    row.name = text;
+    row.image = item.iImage;
+    InsertListRow(i, row);
+  }
+}
+
+CServerViewModel::RootIt CServerViewModel::FindRoot(const std::string& name) {
+  auto range = m_rootsByName.equal_range(name);
+  if (range.first == range.second) return m_roots.end();
+  if (std::next(range.first) == range.second) return range.first->second;
+  // Several roots of that name: the first in the tree's order.
+  for (RootIt it = m_roots.begin(); it != m_roots.end(); ++it)
+    if (it->row.name == name) return it;
+  return m_roots.end();
+}
+
+CServerViewModel::Row* CServerViewModel::FindChild(Root& root, const std::string& name, bool& ambiguous) {
+  ambiguous = false;
+  Row* found = nullptr;
+  auto range = m_childrenByName.equal_range(name);
+  for (auto it = range.first; it != range.second; ++it) {
+    if (it->second.first != &root) continue;
+    if (found) ambiguous = true;
+    found = it->second.second;
+  }
+  return found;
+}
+
+CServerViewModel::Row* CServerViewModel::FindAnyChild(const std::string& name, Root*& root, bool& ambiguous) {
+  ambiguous = false;
+  root = nullptr;
+  auto range = m_childrenByName.equal_range(name);
+  if (range.first == range.second) return nullptr;
+  if (std::next(range.first) == range.second) {
+    root = range.first->second.first;
+    return range.first->second.second;
+  }
+  // Under several roots: the first root in the tree's order that holds one.
+  for (Root& r : m_roots) {
+    Row* child = FindChild(r, name, ambiguous);
+    if (child) {
+      root = &r;
+      return child;
+    }
+  }
+  return nullptr;
+}
+
+CServerViewModel::Row* CServerViewModel::ChildOfItem(Root& root, HTREEITEM item) {
+  for (Row& child : root.children)
+    if (child.item == item) return &child;
+  return nullptr;
+}
+
+void CServerViewModel::IndexRoot(RootIt root) {
+  m_rootByItem[root->row.item] = root;
+  m_rootsByName.emplace(root->row.name, root);
+}
+
+CServerViewModel::Root& CServerViewModel::AddRoot(HTREEITEM previous, const Row& row) {
+  RootIt at = m_roots.begin();
+  if (previous) {
+    auto it = m_rootByItem.find(previous);
+    at = it == m_rootByItem.end() ? m_roots.end() : std::next(it->second);
+  }
+  RootIt root = m_roots.insert(at, Root{row, {}});
+  IndexRoot(root);
+  ++m_treeCount;
+  return *root;
+}
+
+CServerViewModel::Row& CServerViewModel::AddChild(Root& root, const Row& row) {
+  root.children.push_back(row);
+  Row& child = root.children.back();
+  m_childrenByName.emplace(child.name, std::make_pair(&root, &child));
+  ++m_treeCount;
+  return child;
+}
+
+void CServerViewModel::EraseChild(Root& root, Row& child) {
+  EraseFromMulti(m_childrenByName, child.name, std::make_pair(&root, &child));
+  for (ChildIt it = root.children.begin(); it != root.children.end(); ++it)
+    if (&*it == &child) {
+      root.children.erase(it);
+      --m_treeCount;
+      return;
+    }
+}
+
+void CServerViewModel::EraseRoot(Root& root) {
+  // Deleting a root deletes its children with it.
+  while (!root.children.empty()) EraseChild(root, root.children.front());
+  auto it = m_rootByItem.find(root.row.item);
+  if (it == m_rootByItem.end()) return;
+  RootIt at = it->second;
+  EraseFromMulti(m_rootsByName, root.row.name, at);
+  m_rootByItem.erase(it);
+  m_roots.erase(at);
+  --m_treeCount;
+}
+
+int CServerViewModel::FindList(const std::string& name) const {
+  auto range = m_listByName.equal_range(name);
+  if (range.first == range.second) return -1;
+  // The index of a row is its place in the vector; with several rows of that
+  // name, the first in index order.
+  for (size_t i = 0; i < m_list.size(); ++i)
+    for (auto it = range.first; it != range.second; ++it)
+      if (it->second == m_list[i].get()) return static_cast<int>(i);
+  return -1;
+}
+
+void CServerViewModel::InsertListRow(int index, const Row& row) {
+  size_t at = index < 0 || static_cast<size_t>(index) > m_list.size() ? m_list.size() : static_cast<size_t>(index);
+  auto owned = std::make_unique<Row>(row);
+  m_listByName.emplace(owned->name, owned.get());
+  m_list.insert(m_list.begin() + static_cast<std::ptrdiff_t>(at), std::move(owned));
+}
+
+void CServerViewModel::EraseListRow(int index) {
+  if (index < 0 || static_cast<size_t>(index) >= m_list.size()) return;
+  EraseFromMulti(m_listByName, m_list[static_cast<size_t>(index)]->name, m_list[static_cast<size_t>(index)].get());
+  m_list.erase(m_list.begin() + index);
+}
+
+CServerViewModel::Row* CServerViewModel::FirstListRow(const std::string& name) {
+  auto range = m_listByName.equal_range(name);
+  if (range.first == range.second) return nullptr;
+  if (std::next(range.first) == range.second) return range.first->second;
+  int index = FindList(name);
+  return index < 0 ? nullptr : m_list[static_cast<size_t>(index)].get();
+}
 
 void CRoleConsoleDlg::RefreshServerViews() {
   if (!m_bIdle && m_bRefreshing) return;
   RunRefreshPass();
 }
+
+void CRoleConsoleDlg::OnViewsChangedOutsidePass() { m_bModelStale = true; }
 
 void CRoleConsoleDlg::RunRefreshPass() {
   // Whatever way the pass ends, it is no longer running and both views draw.
@@ -105,7 +240,7 @@ void CRoleConsoleDlg::RunRefreshPass() {
     CRoleConsoleDlg& dlg;
     bool redrawOff = false;
     ~PassScope() {
-      dlg.m_pIndex.reset();
+      dlg.m_pPassModel = nullptr;
       if (redrawOff) {
         dlg.m_treeServers.SetRedraw(TRUE);
         dlg.m_listServers.SetRedraw(TRUE);
@@ -126,17 +261,26 @@ void CRoleConsoleDlg::RunRefreshPass() {
   m_treeServers.SetRedraw(FALSE);
   m_listServers.SetRedraw(FALSE);
   scope.redrawOff = true;
-  m_pIndex = BuildIndex(m_treeServers, m_listServers);
+  // The model is read back only when something else changed the views; the
+  // counts catch a change that nobody announced.
+  if (m_bModelStale || m_model->TreeCount() != m_treeServers.GetCount() ||
+      m_model->ListCount() != static_cast<size_t>(m_listServers.GetItemCount())) {
+    m_model->Read(m_treeServers.GetSafeHwnd(), m_listServers.GetSafeHwnd());
+    m_bModelStale = false;
+  }
+  m_pPassModel = m_model.get();
+  m_roleRecords.BeginPass();
 
+  std::string primary;
   for (const DiscoveryEntry& entry : m_serverEntries) {
     const std::string server = EntryName(entry);
     unsigned char record[kRoleRecordSize] = {};
     DWORD size = sizeof(record);
-    if (ReadLocalRoleRecord(server.c_str(), kSanProductCode, record, &size) != ERROR_SUCCESS) {
+    if (m_roleRecords.Read(server.c_str(), kSanProductCode, record, &size) != ERROR_SUCCESS) {
       PlaceServerWithoutRole(server, generation);
       continue;
     }
-    const std::string primary = kv::FixedField(record, sizeof(RoleRecord::primaryName));
+    primary = kv::FixedField(record, sizeof(RoleRecord::primaryName));
     if (primary == server)
       PlacePrimary(server, generation);
     else
@@ -160,119 +304,134 @@ void CRoleConsoleDlg::CollectServerEntries() {
   ::CloseServerEnum(enumHandle);
 }
 
+void CRoleConsoleDlg::SetTreeImage(CServerViewModel::Row& row, int image, LONG generation) {
+  row.confirmed = generation;
+  if (row.image == image) return;
+  m_treeServers.SetItemImage(row.item, image, image);
+  row.image = image;
+}
+
+CServerViewModel::Row* CRoleConsoleDlg::PassChild(CServerViewModel::Root& root, const std::string& name) {
+  bool ambiguous = false;
+  CServerViewModel::Row* child = m_pPassModel->FindChild(root, name, ambiguous);
+  if (!ambiguous) return child;
+  // Two children of one name: only the control knows which comes first.
+  for (HTREEITEM item = m_treeServers.GetChildItem(root.row.item); item; item = m_treeServers.GetNextSiblingItem(item))
+    if (m_treeServers.GetItemText(item) == name) return m_pPassModel->ChildOfItem(root, item);
+  return child;
+}
+
+void CRoleConsoleDlg::DeleteRoot(CServerViewModel::Root& root) {
+  m_treeServers.DeleteItem(root.row.item);
+  m_pPassModel->EraseRoot(root);
+}
+
+CServerViewModel::Root* CRoleConsoleDlg::InsertRoot(const std::string& name, int image, LONG generation) {
+  CServerViewModel::Row row{name, nullptr, image, generation};
+  row.item = m_treeServers.InsertItem(name, image, image, generation, TVI_ROOT, TVI_SORT);
+  if (!row.item) return nullptr;
+  return &m_pPassModel->AddRoot(m_treeServers.GetNextItem(row.item, TVGN_PREVIOUS), row);
+}
+
+void CRoleConsoleDlg::DropListedServer(const std::string& name) {
+  int i = FindListItem(name);
+  if (i >= 0) DropListItem(i);
+}
+
 void CRoleConsoleDlg::PlaceServerWithoutRole(const std::string& server, LONG generation) {
-  CServerViewIndex& ix = *m_pIndex;
-  int root = ix.FindRoot(server);
-  if (root >= 0) {
-    CServerViewIndex::Root& r = ix.roots[static_cast<size_t>(root)];
-    if (!r.children.empty()) {
+  CServerViewModel& model = *m_pPassModel;
+  auto root = model.FindRoot(server);
+  if (root != model.Roots().end()) {
+    if (!root->children.empty()) {
       // Its members still name it: it stays a primary known only from them.
-      SetTreeItem(m_treeServers, r.node, kImageUnconfirmedPrimary, generation);
+      SetTreeImage(root->row, kImageUnconfirmedPrimary, generation);
       return;
     }
-    m_treeServers.DeleteItem(r.node.item);
-    ix.roots.erase(ix.roots.begin() + root);
+    DeleteRoot(*root);
   }
-  for (size_t r = 0; r < ix.roots.size(); ++r) {
-    int child = ix.FindChild(static_cast<int>(r), server);
-    if (child < 0) continue;
-    std::vector<CServerViewIndex::Node>& children = ix.roots[r].children;
-    m_treeServers.DeleteItem(children[static_cast<size_t>(child)].item);
-    children.erase(children.begin() + child);
-    break;
+  bool ambiguous = false;
+  CServerViewModel::Root* parent = nullptr;
+  CServerViewModel::Row* child = model.FindAnyChild(server, parent, ambiguous);
+  if (child && ambiguous) child = PassChild(*parent, server);
+  if (child) {
+    m_treeServers.DeleteItem(child->item);
+    model.EraseChild(*parent, *child);
   }
-  int i = ix.FindList(server);
-  if (i < 0) {
+  CServerViewModel::Row* row = model.FirstListRow(server);
+  if (!row) {
     int at = m_listServers.InsertItem(m_listServers.GetItemCount(), server, kImageListServer, generation);
-    if (at >= 0 && static_cast<size_t>(at) <= ix.list.size())
-      ix.list.insert(ix.list.begin() + at, {server, generation});
-  } else {
-    SetListItem(m_listServers, ix.list[static_cast<size_t>(i)], i, kImageListServer, generation);
+    if (at >= 0) model.InsertListRow(at, CServerViewModel::Row{server, nullptr, kImageListServer, generation});
+    return;
+  }
+  row->confirmed = generation;
+  if (row->image != kImageListServer) {
+    m_listServers.SetItemImage(model.FindList(server), kImageListServer);
+    row->image = kImageListServer;
   }
 }
 
 void CRoleConsoleDlg::PlacePrimary(const std::string& server, LONG generation) {
-  CServerViewIndex& ix = *m_pIndex;
-  int root = ix.FindRoot(server);
-  if (root >= 0) {
-    SetTreeItem(m_treeServers, ix.roots[static_cast<size_t>(root)].node, kImageConfirmedPrimary, generation);
+  CServerViewModel& model = *m_pPassModel;
+  auto root = model.FindRoot(server);
+  if (root != model.Roots().end()) {
+    SetTreeImage(root->row, kImageConfirmedPrimary, generation);
     return;
   }
-  HTREEITEM item =
-      m_treeServers.InsertItem(server, kImageConfirmedPrimary, kImageConfirmedPrimary, generation, TVI_ROOT, TVI_SORT);
-  if (item) {
-    int before = ix.FindRootByItem(m_treeServers.GetNextItem(item, TVGN_PREVIOUS));
-    ix.roots.insert(ix.roots.begin() + (before + 1), CServerViewIndex::MakeRoot(item, server, generation));
-  }
-  int i = FindListItem(server);
-  if (i >= 0) DropListItem(i);
+  InsertRoot(server, kImageConfirmedPrimary, generation);
+  DropListedServer(server);
 }
 
 void CRoleConsoleDlg::PlaceDistributed(const std::string& primary, const std::string& server, LONG generation) {
-  CServerViewIndex& ix = *m_pIndex;
-  int root = ix.FindRoot(primary);
-  int child = root >= 0 ? ix.FindChild(root, server) : -1;
-  if (child >= 0) {
-    CServerViewIndex::Root& r = ix.roots[static_cast<size_t>(root)];
-    SetTreeItem(m_treeServers, r.children[static_cast<size_t>(child)], kImageDistributed, generation);
-    if (r.node.data != generation) SetTreeItem(m_treeServers, r.node, kImageUnconfirmedPrimary, generation);
+  CServerViewModel& model = *m_pPassModel;
+  auto found = model.FindRoot(primary);
+  CServerViewModel::Row* child = found != model.Roots().end() ? PassChild(*found, server) : nullptr;
+  if (child) {
+    SetTreeImage(*child, kImageDistributed, generation);
+    if (found->row.confirmed != generation) SetTreeImage(found->row, kImageUnconfirmedPrimary, generation);
     return;
   }
-  if (root >= 0) {
-    CServerViewIndex::Node& node = ix.roots[static_cast<size_t>(root)].node;
-    if (node.data != generation) SetTreeItem(m_treeServers, node, kImageUnconfirmedPrimary, generation);
+  CServerViewModel::Root* root = nullptr;
+  if (found != model.Roots().end()) {
+    root = &*found;
+    if (root->row.confirmed != generation) SetTreeImage(root->row, kImageUnconfirmedPrimary, generation);
   } else {
-    HTREEITEM item = m_treeServers.InsertItem(primary, kImageUnconfirmedPrimary, kImageUnconfirmedPrimary, generation,
-                                              TVI_ROOT, TVI_SORT);
-    if (!item) return;
-    root = ix.FindRootByItem(m_treeServers.GetNextItem(item, TVGN_PREVIOUS)) + 1;
-    ix.roots.insert(ix.roots.begin() + root, CServerViewIndex::MakeRoot(item, primary, generation));
-    int i = FindListItem(primary);
-    if (i >= 0) DropListItem(i);
+    root = InsertRoot(primary, kImageUnconfirmedPrimary, generation);
+    if (!root) return;
+    DropListedServer(primary);
   }
-  CServerViewIndex::Root& r = ix.roots[static_cast<size_t>(root)];
-  if (m_treeServers.InsertItem(server, kImageDistributed, kImageDistributed, generation, r.node.item, TVI_LAST)) {
-    m_treeServers.SortChildren(r.node.item);
-    r.children = ReadChildren(m_treeServers, r.node.item);
+  HTREEITEM item =
+      m_treeServers.InsertItem(server, kImageDistributed, kImageDistributed, generation, root->row.item, TVI_LAST);
+  if (item) {
+    m_treeServers.SortChildren(root->row.item);
+    model.AddChild(*root, CServerViewModel::Row{server, item, kImageDistributed, generation});
   }
-  int i = FindListItem(server);
-  if (i >= 0) DropListItem(i);
+  DropListedServer(server);
 }
 
 void CRoleConsoleDlg::SweepViews(LONG generation) {
-  CServerViewIndex& ix = *m_pIndex;
-  for (size_t i = 0; i < ix.list.size();) {
-    if (ix.list[i].data != generation) {
-      m_listServers.DeleteItem(static_cast<int>(i));
-      ix.list.erase(ix.list.begin() + static_cast<std::ptrdiff_t>(i));
-    } else {
-      ++i;
-    }
-  }
-  for (size_t r = 0; r < ix.roots.size();) {
-    CServerViewIndex::Root& root = ix.roots[r];
-    m_treeServers.Expand(root.node.item, TVE_EXPAND);
-    for (size_t c = 0; c < root.children.size();) {
-      if (root.children[c].data != generation) {
-        m_treeServers.DeleteItem(root.children[c].item);
-        root.children.erase(root.children.begin() + static_cast<std::ptrdiff_t>(c));
-      } else {
-        ++c;
+  CServerViewModel& model = *m_pPassModel;
+  model.SweepList([generation](const CServerViewModel::Row& row) { return row.confirmed == generation; },
+                  [this](int index) { m_listServers.DeleteItem(index); });
+  for (auto root = model.Roots().begin(); root != model.Roots().end();) {
+    m_treeServers.Expand(root->row.item, TVE_EXPAND);
+    for (auto child = root->children.begin(); child != root->children.end();) {
+      auto next = std::next(child);
+      if (child->confirmed != generation) {
+        m_treeServers.DeleteItem(child->item);
+        model.EraseChild(*root, *child);
       }
+      child = next;
     }
-    if (root.children.empty() && root.node.data != generation) {
-      m_treeServers.DeleteItem(root.node.item);
-      ix.roots.erase(ix.roots.begin() + static_cast<std::ptrdiff_t>(r));
-    } else {
-      ++r;
-    }
+    auto next = std::next(root);
+    if (root->children.empty() && root->row.confirmed != generation) DeleteRoot(*root);
+    root = next;
   }
 }
 
 HTREEITEM CRoleConsoleDlg::FindPrimaryItem(const std::string& name) {
-  if (m_pIndex) {
-    int r = m_pIndex->FindRoot(name);
-    return r < 0 ? nullptr : m_pIndex->roots[static_cast<size_t>(r)].node.item;
+  if (m_pPassModel) {
+    auto root = m_pPassModel->FindRoot(name);
+    return root == m_pPassModel->Roots().end() ? nullptr : root->row.item;
   }
   for (HTREEITEM root = m_treeServers.GetRootItem(); root; root = m_treeServers.GetNextSiblingItem(root))
     if (m_treeServers.GetItemText(root) == name) return root;
@@ -280,10 +439,10 @@ HTREEITEM CRoleConsoleDlg::FindPrimaryItem(const std::string& name) {
 }
 
 HTREEITEM CRoleConsoleDlg::FindDistributedItem(const std::string& primary, const std::string& name) {
-  if (m_pIndex) {
-    int r = m_pIndex->FindRoot(primary);
-    int c = r < 0 ? -1 : m_pIndex->FindChild(r, name);
-    return c < 0 ? nullptr : m_pIndex->roots[static_cast<size_t>(r)].children[static_cast<size_t>(c)].item;
+  if (m_pPassModel) {
+    auto root = m_pPassModel->FindRoot(primary);
+    CServerViewModel::Row* child = root == m_pPassModel->Roots().end() ? nullptr : PassChild(*root, name);
+    return child ? child->item : nullptr;
   }
   HTREEITEM root = FindPrimaryItem(primary);
   if (!root) return nullptr;
@@ -293,12 +452,12 @@ HTREEITEM CRoleConsoleDlg::FindDistributedItem(const std::string& primary, const
 }
 
 HTREEITEM CRoleConsoleDlg::FindAnyDistributedItem(const std::string& name) {
-  if (m_pIndex) {
-    for (size_t r = 0; r < m_pIndex->roots.size(); ++r) {
-      int c = m_pIndex->FindChild(static_cast<int>(r), name);
-      if (c >= 0) return m_pIndex->roots[r].children[static_cast<size_t>(c)].item;
-    }
-    return nullptr;
+  if (m_pPassModel) {
+    bool ambiguous = false;
+    CServerViewModel::Root* root = nullptr;
+    CServerViewModel::Row* child = m_pPassModel->FindAnyChild(name, root, ambiguous);
+    if (child && ambiguous) child = PassChild(*root, name);
+    return child ? child->item : nullptr;
   }
   for (HTREEITEM root = m_treeServers.GetRootItem(); root; root = m_treeServers.GetNextSiblingItem(root))
     for (HTREEITEM child = m_treeServers.GetChildItem(root); child; child = m_treeServers.GetNextSiblingItem(child))
@@ -316,7 +475,7 @@ HTREEITEM CRoleConsoleDlg::FindServerItem(const std::string& name) {
 }
 
 int CRoleConsoleDlg::FindListItem(const std::string& name) {
-  if (m_pIndex) return m_pIndex->FindList(name);
+  if (m_pPassModel) return m_pPassModel->FindList(name);
   for (int i = m_listServers.GetNextItem(-1, LVNI_ALL); i >= 0; i = m_listServers.GetNextItem(i, LVNI_ALL))
     if (m_listServers.GetItemText(i) == name) return i;
   return -1;
@@ -325,8 +484,7 @@ int CRoleConsoleDlg::FindListItem(const std::string& name) {
 void CRoleConsoleDlg::DropListItem(int index) {
   bool selected = (m_listServers.GetItemState(index, LVIS_SELECTED) & LVIS_SELECTED) != 0;
   if (selected && index > 0) m_listServers.SetItemState(index - 1, LVIS_SELECTED, LVIS_SELECTED);
-  if (m_listServers.DeleteItem(index) && m_pIndex && index >= 0 && static_cast<size_t>(index) < m_pIndex->list.size())
-    m_pIndex->list.erase(m_pIndex->list.begin() + index);
+  if (m_listServers.DeleteItem(index) && m_pPassModel) m_pPassModel->EraseListRow(index);
   // The first item had the selection: it goes to the new first item (selecting
   // item 0 before the deletion would select the item that is deleted).
   if (selected && index == 0 && m_listServers.GetItemCount() > 0)
@@ -345,4 +503,5 @@ int CRoleConsoleDlg::FindServerEntry(const std::string& name, DiscoveryEntry* ou
 void CRoleConsoleDlg::ClearServerViews() {
   m_treeServers.DeleteAllItems();
   m_listServers.DeleteAllItems();
+  m_model->Clear();
 }

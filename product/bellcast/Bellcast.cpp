@@ -3,12 +3,15 @@
 #include "Bellcast.h"
 
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "DiscoveryNode.h"
 #include "HandleTable.h"
 #include "LabStore.h"
+#include "TableWatch.h"
 
 namespace {
 
@@ -18,10 +21,70 @@ struct ProductList {
 
 kvcore::CHandleTable<ProductList> g_lists;
 
+// The product lists as last read, by folded server name, with the status
+// that reading gave, kept while the local Discovery Service writes the table
+// and announces what it rewrites (see Dunlin's enumeration).
+struct ProductsCopy {
+  LONG status = ERROR_SUCCESS;
+  std::vector<ProductEntry> entries;
+};
+std::mutex g_copyLock;
+kvcore::CTableWatch g_watch;
+std::unordered_map<std::string, ProductsCopy> g_copies;
+
 bool ValidServer(const char* server) {
   if (!server || !server[0]) return false;
   size_t n = strnlen(server, 64);
   return n < 64 && std::string(server, n).find('\\') == std::string::npos;
+}
+
+LONG ReadProducts(const std::string& table, const char* server, std::vector<ProductEntry>& entries) {
+  kv::CRegKey key;
+  LONG rc = kvlab::OpenKey(HKEY_LOCAL_MACHINE, table + "\\" + server, KEY_READ, key);
+  if (rc != ERROR_SUCCESS) return rc;
+  DWORD type = 0, size = 0;
+  rc = ::RegQueryValueExA(key.Get(), "Products", nullptr, &type, nullptr, &size);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (type != REG_BINARY) return ERROR_INVALID_DATA;
+  std::vector<uint8_t> data(size);
+  if (size && (rc = ::RegQueryValueExA(key.Get(), "Products", nullptr, &type, data.data(), &size)) != ERROR_SUCCESS)
+    return rc;
+  // Whole entries only: a damaged tail is never read past.
+  for (size_t off = 0; off + sizeof(ProductEntry) <= size; off += sizeof(ProductEntry)) {
+    ProductEntry e;
+    std::memcpy(&e, data.data() + off, sizeof(e));
+    entries.push_back(e);
+  }
+  return ERROR_SUCCESS;
+}
+
+// The server's list from the copy when the service keeps the table, else
+// from the registry.
+LONG ProductsOf(const char* server, std::vector<ProductEntry>& entries) {
+  const std::string table = kvlab::DiscoveryTableRoot();
+  const std::string folded = kvcore::FoldServerName(server);
+  std::lock_guard<std::mutex> guard(g_copyLock);
+  std::vector<std::string> changed;
+  switch (g_watch.Poll(table, changed)) {
+    case kvcore::CTableWatch::Unwatched:
+      g_copies.clear();
+      return ReadProducts(table, server, entries);
+    case kvcore::CTableWatch::Reshaped:
+      g_copies.clear();
+      break;
+    case kvcore::CTableWatch::Changed:
+      for (const std::string& name : changed) g_copies.erase(kvcore::FoldServerName(name));
+      break;
+  }
+  if (folded.empty()) return ReadProducts(table, server, entries);
+  auto it = g_copies.find(folded);
+  if (it == g_copies.end()) {
+    ProductsCopy copy;
+    copy.status = ReadProducts(table, server, copy.entries);
+    it = g_copies.emplace(folded, std::move(copy)).first;
+  }
+  if (it->second.status == ERROR_SUCCESS) entries = it->second.entries;
+  return it->second.status;
 }
 
 }  // namespace
@@ -32,23 +95,8 @@ int WINAPI OpenProductList(const char* server, HANDLE* handle, DWORD* reserved) 
   if (!handle) return ERROR_INVALID_PARAMETER;
   *handle = nullptr;
   if (!ValidServer(server)) return ERROR_INVALID_PARAMETER;
-  kv::CRegKey key;
-  LONG rc = kvlab::OpenKey(HKEY_LOCAL_MACHINE, kvlab::DiscoveryTableRoot() + "\\" + server, KEY_READ, key);
-  if (rc != ERROR_SUCCESS) return rc;
-  DWORD type = 0, size = 0;
-  rc = ::RegQueryValueExA(key.Get(), "Products", nullptr, &type, nullptr, &size);
-  if (rc != ERROR_SUCCESS) return rc;
-  if (type != REG_BINARY) return ERROR_INVALID_DATA;
-  std::vector<uint8_t> data(size);
-  if (size && (rc = ::RegQueryValueExA(key.Get(), "Products", nullptr, &type, data.data(), &size)) != ERROR_SUCCESS)
-    return rc;
   auto list = std::make_unique<ProductList>();
-  // Whole entries only: a damaged tail is never read past.
-  for (size_t off = 0; off + sizeof(ProductEntry) <= size; off += sizeof(ProductEntry)) {
-    ProductEntry e;
-    std::memcpy(&e, data.data() + off, sizeof(e));
-    list->entries.push_back(e);
-  }
+  if (LONG rc = ProductsOf(server, list->entries)) return rc;
   if (reserved) *reserved = static_cast<DWORD>(list->entries.size());
   *handle = g_lists.Add(std::move(list));
   return ERROR_SUCCESS;

@@ -73,6 +73,25 @@ void CBus::EndWrite(BusSlot* slot) {
   ::InterlockedIncrement(&slot->seq);
 }
 
+void CBus::Clear() {
+  if (!m_header) return;
+  for (uint32_t i = 0; i < kBusSlots; ++i) {
+    BusSlot* slot = &m_slots[i];
+    if (slot->state == SlotFree && slot->publications == 0) continue;
+    BeginWrite(slot);
+    slot->state = SlotFree;
+    slot->publications = 0;
+    slot->publishedAt = 0;
+    std::memset(slot->name, 0, sizeof(slot->name));
+    slot->recordLen = 0;
+    slot->recordType = kNoRecord;
+    slot->productCount = 0;
+    ::InterlockedIncrement(&slot->retirements);  // a node still running publishes no more
+    EndWrite(slot);
+  }
+  ::InterlockedIncrement(&m_header->tableShape);
+}
+
 uint32_t SlotOfMachine(const std::string& name) {
   std::string canonical = kvlab::FindMachine(name);
   if (canonical.empty()) return 0;

@@ -29,7 +29,7 @@ struct BusSlot {
   volatile LONG state;
   volatile LONG recordGen;    // bumped by whoever changes the machine's record
   volatile LONG retirements;  // bumped whenever the machine leaves the lab
-  uint32_t reserved;          // keeps what follows 8-byte aligned
+  volatile LONG tableStamp;   // BusHeader::tableGen when the local node last rewrote this server's table key
   uint32_t publications;
   uint64_t publishedAt;  // ms since 1970
   char name[16];
@@ -52,8 +52,15 @@ struct BusHeader {
   volatile LONG64 heartbeat;   // ms since 1970 of the local node's last pass
   volatile LONG64 passCpuUs;   // CPU time of all passes so far (the node's thread)
   volatile LONG64 passWallUs;  // elapsed time of all passes so far
-  uint8_t pad[4096 - 40];
+  // What the local node did to the local discovery table, for its readers:
+  // tableGen grows after every change (the changed server's slot then holds
+  // it in tableStamp), tableShape whenever a server key is added or removed.
+  volatile LONG tableGen;
+  volatile LONG tableShape;
+  char tablePath[256];  // the table the local node writes (under HKLM)
+  uint8_t pad[4096 - 48 - 256];
 };
+static_assert(sizeof(BusHeader) == 4096, "the bus header is 4 KiB");
 
 class CBus {
  public:
@@ -67,6 +74,10 @@ class CBus {
   bool Read(uint32_t index, BusSlot& out) const;
   void BeginWrite(BusSlot* slot);
   void EndWrite(BusSlot* slot);
+  // Forgets every publication, for a lab that is being removed: a process
+  // that keeps the section open (a console's product libraries) must not
+  // carry the machines of a removed lab into the next lab of the same name.
+  void Clear();
 
   ~CBus();
 

@@ -176,6 +176,14 @@ void CDiscoveryNode::BindToSlot(CBus& bus) {
   m_retired = false;
 }
 
+void CLocalReceiver::Announce(CBus& bus, uint32_t slot, bool reshaped) {
+  // After the registry writes: a reader that sees the new generation finds
+  // the table already changed (and the shape count already moved).
+  BusHeader* h = bus.Header();
+  if (reshaped) ::InterlockedIncrement(&h->tableShape);
+  bus.Slot(slot)->tableStamp = ::InterlockedIncrement(&h->tableGen);
+}
+
 int CLocalReceiver::Pass(CBus& bus, uint64_t now, DWORD delay) {
   const std::string table = kvlab::DiscoveryTableRoot();
   const std::string sanKey = SanKeyName();
@@ -192,6 +200,7 @@ int CLocalReceiver::Pass(CBus& bus, uint64_t now, DWORD delay) {
     if (copy.state == SlotRetired) {
       if (k.known) ::RegDeleteTreeA(root.Get(), k.name.c_str()), ++writes;
       if (copy.name[0]) ::RegDeleteTreeA(root.Get(), std::string(copy.name, strnlen(copy.name, 16)).c_str());
+      Announce(bus, i, true);
       ::InterlockedCompareExchange(&raw->state, SlotFree, SlotRetired);
       k = Known();
       continue;
@@ -242,6 +251,7 @@ int CLocalReceiver::Pass(CBus& bus, uint64_t now, DWORD delay) {
         ++writes;
         k.products = std::move(products);
       }
+      Announce(bus, i, full);
     }
     k.known = true;
     k.name = name;

@@ -89,6 +89,10 @@ class CLocalReceiver {
   int Pass(CBus& bus, uint64_t now, DWORD delay);
 
  private:
+  // Tells the table's readers that the server of slot was rewritten
+  // (reshaped: its key was created or deleted).
+  void Announce(CBus& bus, uint32_t slot, bool reshaped);
+
   struct Known {
     bool known = false;
     std::string name;

@@ -38,6 +38,11 @@ int RunLocalNode(HANDLE stop) {
   CDiscoveryNode node(id, HKEY_LOCAL_MACHINE, false);
   CLocalReceiver receiver;
   BusHeader* h = bus.Header();
+  const std::string table = kvlab::DiscoveryTableRoot();
+  std::memset(h->tablePath, 0, sizeof(h->tablePath));
+  std::memcpy(h->tablePath, table.data(),
+              table.size() < sizeof(h->tablePath) ? table.size() : sizeof(h->tablePath) - 1);
+  ::InterlockedIncrement(&h->tableShape);  // a new receiver writes the table afresh
   h->localPid = static_cast<LONG>(::GetCurrentProcessId());
   uint64_t nextPublish = 0, nextIdentity = 0;
   HANDLE waits[2] = {stop, refresh.Get()};
