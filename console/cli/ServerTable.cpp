@@ -12,21 +12,13 @@
 
 namespace {
 
-constexpr int kNoMoreItems = 259;
-// Bound on the indices asked of the enumeration, as the console's pass has.
-constexpr DWORD kMaxEnumIndex = 0x10000;
-
-bool IsListedServerType(uint32_t type) { return type == 24 || type == 25 || type == 32; }
-
 // The controls sort by name without regard to letter case; names that differ
 // only in case keep the order of the pass.
 bool NameBefore(const std::string& a, const std::string& b) { return ::lstrcmpiA(a.c_str(), b.c_str()) < 0; }
 
 }  // namespace
 
-std::string EntryName(const DiscoveryEntry& entry) {
-  return kv::FixedField(entry.serverName, sizeof(entry.serverName));
-}
+std::string EntryName(const DiscoveryEntry& entry) { return DiscoveryEntryName(entry); }
 
 const char* TableRoleName(TableRole role) {
   switch (role) {
@@ -43,19 +35,7 @@ const char* TableRoleName(TableRole role) {
 }
 
 std::vector<DiscoveryEntry> ReadListedEntries() {
-  std::vector<DiscoveryEntry> entries;
-  HANDLE enumHandle = nullptr;
-  DWORD unused = 0;
-  if (::OpenServerEnum(&enumHandle, &unused) != 0) return entries;
-  for (DWORD index = 0; index < kMaxEnumIndex; ++index) {
-    DiscoveryEntry entry{};
-    int status = ::NextServerEntry(enumHandle, index, &entry);
-    if (status == kNoMoreItems) break;
-    if (status != 0) continue;
-    if (IsListedServerType(entry.serverType) && ServerHasProduct(EntryName(entry).c_str(), kSanProductCode))
-      entries.push_back(entry);
-  }
-  ::CloseServerEnum(enumHandle);
+  std::vector<DiscoveryEntry> entries = ReadListedServerEntries(kSanProductCode);
   // The pass walks its entries newest first.
   std::reverse(entries.begin(), entries.end());
   return entries;

@@ -3,7 +3,9 @@
 #include <vector>
 
 #include "Bellcast.h"
+#include "Dunlin.h"
 #include "Remote.h"
+#include "Strings.h"
 
 namespace {
 
@@ -79,4 +81,28 @@ bool ServerHasProduct(const char* server, int productCode) {
     if (NextProductEntry(list.Get(), index, &entry) != 0) return false;
     if (static_cast<int>(entry.productCode) == productCode) return true;
   }
+}
+
+std::string DiscoveryEntryName(const DiscoveryEntry& entry) {
+  return kv::FixedField(entry.serverName, sizeof(entry.serverName));
+}
+
+std::vector<DiscoveryEntry> ReadListedServerEntries(int productCode) {
+  constexpr int kNoMoreItems = 259;
+  constexpr DWORD kMaxEnumIndex = 0x10000;
+  std::vector<DiscoveryEntry> entries;
+  HANDLE enumHandle = nullptr;
+  DWORD unused = 0;
+  if (::OpenServerEnum(&enumHandle, &unused) != 0) return entries;
+  for (DWORD index = 0; index < kMaxEnumIndex; ++index) {
+    DiscoveryEntry entry{};
+    int status = ::NextServerEntry(enumHandle, index, &entry);
+    if (status == kNoMoreItems) break;
+    if (status != 0) continue;
+    const uint32_t type = entry.serverType;
+    if ((type == 24 || type == 25 || type == 32) && ServerHasProduct(DiscoveryEntryName(entry).c_str(), productCode))
+      entries.push_back(entry);
+  }
+  ::CloseServerEnum(enumHandle);
+  return entries;
 }

@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "Bellcast.h"
 
 inline constexpr char kDiscoveryServiceName[] = "kvdiscoverysvc";
@@ -45,3 +48,13 @@ int CountBroadcastPeers();
 
 // True when server's product list holds productCode.
 bool ServerHasProduct(const char* server, int productCode);
+
+// The server name of a discovery entry (at most its 16 bytes, up to a NUL).
+std::string DiscoveryEntryName(const DiscoveryEntry& entry);
+
+// The entries of the local discovery table that the console lists, in the
+// table's order: servers of type 24, 25 or 32 whose product list holds
+// productCode. The enumeration is closed again before this returns; it asks
+// for at most 65,536 indexes, so a library that never reports the end cannot
+// hang the caller.
+std::vector<DiscoveryEntry> ReadListedServerEntries(int productCode);

@@ -19,16 +19,8 @@ constexpr int kImageConfirmedPrimary = 0;
 constexpr int kImageDistributed = 1;
 constexpr int kImageUnconfirmedPrimary = 2;
 constexpr int kImageListServer = 0;
-constexpr int kNoMoreItems = 259;
-// Bound on the indices asked of the enumeration: a library that keeps
-// answering neither an entry nor the end must not hang the console.
-constexpr DWORD kMaxEnumIndex = 0x10000;
 
-bool IsListedServerType(uint32_t type) { return type == 24 || type == 25 || type == 32; }
-
-std::string EntryName(const DiscoveryEntry& entry) {
-  return kv::FixedField(entry.serverName, sizeof(entry.serverName));
-}
+std::string EntryName(const DiscoveryEntry& entry) { return DiscoveryEntryName(entry); }
 
 template <class Map, class Value>
 void EraseFromMulti(Map& map, const std::string& name, const Value& value) {
@@ -289,19 +281,9 @@ void CRoleConsoleDlg::RunRefreshPass() {
   SweepViews(generation);
 }
 
+// The pass walks the entries newest first: the table's order reversed.
 void CRoleConsoleDlg::CollectServerEntries() {
-  HANDLE enumHandle = nullptr;
-  DWORD unused = 0;
-  if (::OpenServerEnum(&enumHandle, &unused) != 0) return;
-  for (DWORD index = 0; index < kMaxEnumIndex; ++index) {
-    DiscoveryEntry entry{};
-    int status = ::NextServerEntry(enumHandle, index, &entry);
-    if (status == kNoMoreItems) break;
-    if (status != 0) continue;
-    if (IsListedServerType(entry.serverType) && ServerHasProduct(EntryName(entry).c_str(), kSanProductCode))
-      m_serverEntries.push_front(entry);
-  }
-  ::CloseServerEnum(enumHandle);
+  for (const DiscoveryEntry& entry : ReadListedServerEntries(kSanProductCode)) m_serverEntries.push_front(entry);
 }
 
 void CRoleConsoleDlg::SetTreeImage(CServerViewModel::Row& row, int image, LONG generation) {
