@@ -26,12 +26,7 @@ bool ReadStoredCredentials(const char* host, Credentials& out) {
   RoleRecord record{};
   DWORD size = sizeof(record);
   if (ReadLocalRoleRecord(host, kSanProductCode, &record, &size) != ERROR_SUCCESS) return false;
-  if (size < sizeof(record)) return false;
-  ScrambleCredential(record.userName, kCredentialFieldSize);
-  ScrambleCredential(record.password, kCredentialFieldSize);
-  out.user = kv::FixedField(record.userName, sizeof(record.userName));
-  out.password = kv::FixedField(record.password, sizeof(record.password));
-  return true;
+  return LoadCredentials(record, size, out.user, out.password);
 }
 
 DWORD Connect(const std::string& name, const Credentials& credentials) {

@@ -310,6 +310,37 @@ DWORD ReadBroadcastDelay() {
   return delay;
 }
 
+namespace {
+
+void StoreField(uint8_t (&field)[kCredentialFieldSize], const std::string& text) {
+  std::memset(field, 0, sizeof(field));
+  std::memcpy(field, text.data(), text.size() < sizeof(field) ? text.size() : sizeof(field));
+  ScrambleCredential(field, kCredentialFieldSize);
+}
+
+std::string LoadField(const uint8_t (&field)[kCredentialFieldSize]) {
+  uint8_t plain[kCredentialFieldSize];
+  std::memcpy(plain, field, sizeof(plain));
+  ScrambleCredential(plain, kCredentialFieldSize);
+  return kv::FixedField(plain, sizeof(plain));
+}
+
+}  // namespace
+
+void StoreCredentials(RoleRecord& record, const std::string& user, const std::string& password) {
+  StoreField(record.userName, user);
+  StoreField(record.password, password);
+}
+
+bool LoadCredentials(const RoleRecord& record, DWORD size, std::string& user, std::string& password) {
+  user.clear();
+  password.clear();
+  if (size < sizeof(RoleRecord)) return false;
+  user = LoadField(record.userName);
+  password = LoadField(record.password);
+  return true;
+}
+
 void ScrambleCredential(void* buffer, int length) {
   BYTE* bytes = static_cast<BYTE*>(buffer);
   BYTE k = 1;

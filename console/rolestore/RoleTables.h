@@ -108,6 +108,14 @@ DWORD ReadBroadcastDelay();
 // Reversible in-place scramble of a credential field (callers pass 24).
 void ScrambleCredential(void* buffer, int length);
 
+// Stores user and password in record's credential fields: each cut to 24
+// bytes, NUL-padded and scrambled.
+void StoreCredentials(RoleRecord& record, const std::string& user, const std::string& password);
+// The plain credentials of a record whose read gave size bytes. A record
+// shorter than 76 bytes has no whole credential fields (its missing bytes
+// would unscramble into control characters): false, and both stay empty.
+bool LoadCredentials(const RoleRecord& record, DWORD size, std::string& user, std::string& password);
+
 // True when machine names this computer: absent, empty, or byte for byte
 // the name GetComputerNameA returns.
 bool IsLocalMachine(const char* machine);

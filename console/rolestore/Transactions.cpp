@@ -42,10 +42,7 @@ RoleRecord BuildRecord(const char* primary, uint32_t distributed, const char* us
   RoleRecord record{};
   std::strncpy(record.primaryName, primary, sizeof(record.primaryName) - 1);
   record.distributed = distributed;
-  std::memcpy(record.userName, user, kCredentialFieldSize);
-  std::memcpy(record.password, password, kCredentialFieldSize);
-  ScrambleCredential(record.userName, kCredentialFieldSize);
-  ScrambleCredential(record.password, kCredentialFieldSize);
+  StoreCredentials(record, user, password);
   return record;
 }
 

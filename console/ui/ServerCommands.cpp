@@ -4,8 +4,6 @@
 // timer refresh pass may run while one is up.
 #include <windows.h>
 
-#include <cstring>
-
 #include "AdminSession.h"
 #include "App.h"
 #include "DiscoveryStatusDlg.h"
@@ -23,22 +21,6 @@
 namespace {
 
 constexpr UINT kNoInformationFlags = MB_OK | MB_ICONWARNING | MB_TASKMODAL | MB_TOPMOST;  // 0x42030
-
-// The plain text of a scrambled credential field: up to its first NUL, at
-// most the field's 24 bytes.
-std::string UnscrambleField(const uint8_t (&field)[kCredentialFieldSize]) {
-  uint8_t plain[kCredentialFieldSize];
-  std::memcpy(plain, field, sizeof(plain));
-  ScrambleCredential(plain, kCredentialFieldSize);
-  return kv::FixedField(plain, sizeof(plain));
-}
-
-// text NUL-padded to the field's 24 bytes, then scrambled.
-void ScrambleIntoField(const std::string& text, uint8_t (&field)[kCredentialFieldSize]) {
-  std::memset(field, 0, sizeof(field));
-  std::memcpy(field, text.data(), text.size() < sizeof(field) ? text.size() : sizeof(field));
-  ScrambleCredential(field, kCredentialFieldSize);
-}
 
 }  // namespace
 
@@ -97,14 +79,11 @@ void CRoleConsoleDlg::OnSecurity() {
   ShowOperation(IDS_OP_SECURITY);
   RoleRecord record{};
   DWORD size = sizeof(record);
-  if (ReadLocalRoleRecord(server.c_str(), kSanProductCode, &record, &size) != ERROR_SUCCESS) {
+  // A shorter record keeps its primary name but starts with empty fields.
+  if (ReadLocalRoleRecord(server.c_str(), kSanProductCode, &record, &size) != ERROR_SUCCESS)
     record = RoleRecord{};
-  } else if (size == sizeof(record)) {
-    userName = UnscrambleField(record.userName);
-    password = UnscrambleField(record.password);
-  }
-  // A shorter record keeps its primary name but has no whole credential
-  // fields: its missing bytes would unscramble into control characters.
+  else
+    LoadCredentials(record, size, userName, password);
 
   CServerCredentialsDlg dlg(userName, password, server, m_hWnd);
   if (dlg.DoModal() != IDOK) {
@@ -128,8 +107,7 @@ void CRoleConsoleDlg::OnSecurity() {
   }
   kv::CNetConnection connection = kvr::MakeNetConnection(remote);
 
-  ScrambleIntoField(userName, record.userName);
-  ScrambleIntoField(password, record.password);
+  StoreCredentials(record, userName, password);
   record.distributed = distributed ? 1 : 0;
   DWORD recordSize = sizeof(record);
   if (::WriteRoleRecord(server.c_str(), kSanProductCode, &record, &recordSize) != 0) {
