@@ -554,13 +554,27 @@ LONG BuildDefaultLab(FILE* log) {
   return ERROR_SUCCESS;
 }
 
+std::string ScaleMachineName(unsigned i) {
+  char name[16];
+  std::snprintf(name, sizeof(name), "SAN%05u", i);
+  return name;
+}
+
+bool LocalRecordNames(const std::string& server, const std::string& primary) {
+  kv::CRegKey key;
+  if (OpenKey(HKEY_LOCAL_MACHINE, DiscoveryTableRoot() + "\\" + server + "\\SanOption", KEY_READ, key)) return false;
+  RoleRecord r = {};
+  DWORD size = sizeof(r);
+  return ::RegQueryValueExA(key.Get(), "Slot_1", nullptr, nullptr, reinterpret_cast<BYTE*>(&r), &size) == 0 &&
+         std::string(r.primaryName, ::strnlen(r.primaryName, sizeof(r.primaryName))) == primary;
+}
+
 LONG Scale(unsigned count, FILE* log) {
   if (count == 0 || count > kvcore::kBusSlots - 64) return ERROR_INVALID_PARAMETER;
   std::vector<std::string> names;
   DWORD slot = NextFreeSlot();
   for (unsigned i = 1; i <= count; ++i) {
-    char name[16];
-    std::snprintf(name, sizeof(name), "SAN%05u", i);
+    const std::string name = ScaleMachineName(i);
     if (!FindMachine(name).empty()) continue;
     MachineSetup m;
     m.name = name;

@@ -94,6 +94,10 @@ bool WaitForTable(const std::vector<std::string>& names, DWORD timeoutMs);
 
 LONG BuildDefaultLab(FILE* log);
 LONG Scale(unsigned count, FILE* log);
+// The name Scale gives its i-th machine (from 1): SAN00001, SAN00002, ...
+std::string ScaleMachineName(unsigned i);
+// True when the local discovery table holds a record of server naming primary.
+bool LocalRecordNames(const std::string& server, const std::string& primary);
 void Show(FILE* out);
 // Prints every disagreement between role records and member lists; returns their number.
 int Audit(FILE* out);

@@ -27,16 +27,6 @@ namespace {
 
 constexpr unsigned kWrites = 40;
 
-bool LocalRecordNames(const std::string& server, const char* primary) {
-  kv::CRegKey key;
-  if (kvlab::OpenKey(HKEY_LOCAL_MACHINE, kvlab::DiscoveryTableRoot() + "\\" + server + "\\SanOption", KEY_READ, key))
-    return false;
-  RoleRecord r = {};
-  DWORD size = sizeof(r);
-  return ::RegQueryValueExA(key.Get(), "Slot_1", nullptr, nullptr, reinterpret_cast<BYTE*>(&r), &size) == 0 &&
-         std::strcmp(r.primaryName, primary) == 0;
-}
-
 int Bench(unsigned count) {
   kvlab::CScopedLab lab("bench", 0);
   if (LONG rc = lab.StartLocalDiscovery()) return std::printf("local service: status %ld\n", rc), 1;
@@ -58,9 +48,9 @@ int Bench(unsigned count) {
   std::uniform_int_distribution<DWORD> pause(0, 2 * delay - 1);
   std::vector<double> latencies;
   for (unsigned i = 0; i < kWrites; ++i) {
-    char server[16];
-    std::snprintf(server, sizeof(server), "SAN%05u", 1 + (i * 197) % count);
-    std::string remote = std::string("\\\\") + server + "\\ipc$";
+    const std::string name = kvlab::ScaleMachineName(1 + (i * 197) % count);
+    const char* server = name.c_str();
+    std::string remote = "\\\\" + name + "\\ipc$";
     NETRESOURCEA res = {};
     res.dwScope = RESOURCE_GLOBALNET;
     res.dwUsage = RESOURCEUSAGE_CONNECTABLE;
@@ -75,7 +65,7 @@ int Bench(unsigned count) {
     ::QueryPerformanceFrequency(&f);
     ::QueryPerformanceCounter(&t0);
     if (WriteRoleRecord(server, 65, &r, &size)) return std::printf("write failed\n"), 1;
-    while (!LocalRecordNames(server, server)) {
+    while (!kvlab::LocalRecordNames(server, server)) {
       ::Sleep(1);
       ::QueryPerformanceCounter(&t1);
       if ((t1.QuadPart - t0.QuadPart) * 1000.0 / f.QuadPart > 10000) break;

@@ -45,22 +45,6 @@ DWORD RunKvroles(const std::string& args, double& seconds) {
   return code;
 }
 
-std::string ScaleName(unsigned i) {
-  char name[16];
-  std::snprintf(name, sizeof(name), "SAN%05u", i);
-  return name;
-}
-
-bool LocalRecordNames(const std::string& server, const std::string& primary) {
-  kv::CRegKey key;
-  if (kvlab::OpenKey(HKEY_LOCAL_MACHINE, kvlab::DiscoveryTableRoot() + "\\" + server + "\\SanOption", KEY_READ, key))
-    return false;
-  RoleRecord r = {};
-  DWORD size = sizeof(r);
-  return ::RegQueryValueExA(key.Get(), "Slot_1", nullptr, nullptr, reinterpret_cast<BYTE*>(&r), &size) == 0 &&
-         std::strncmp(r.primaryName, primary.c_str(), sizeof(r.primaryName)) == 0;
-}
-
 int Bench(unsigned count) {
   kvlab::CScopedLab lab("rolesbench", 0);
   if (LONG rc = lab.StartLocalDiscovery()) return std::printf("local service: status %ld\n", rc), 1;
@@ -68,14 +52,14 @@ int Bench(unsigned count) {
   unsigned primaries = 0, members = 0;
   std::string lastServer, lastPrimary;
   for (unsigned i = 1; i <= count; ++i) {
-    const std::string primary = ScaleName(i - (i - 1) % kGroup);
-    if (LONG rc = kvlab::SetRole(ScaleName(i), primary, "Administrator", "scale-pw"))
-      return std::printf("set-role %s: status %ld\n", ScaleName(i).c_str(), rc), 1;
-    ++(primary == ScaleName(i) ? primaries : members);
-    lastServer = ScaleName(i);
+    const std::string primary = kvlab::ScaleMachineName(i - (i - 1) % kGroup);
+    if (LONG rc = kvlab::SetRole(kvlab::ScaleMachineName(i), primary, "Administrator", "scale-pw"))
+      return std::printf("set-role %s: status %ld\n", kvlab::ScaleMachineName(i).c_str(), rc), 1;
+    ++(primary == kvlab::ScaleMachineName(i) ? primaries : members);
+    lastServer = kvlab::ScaleMachineName(i);
     lastPrimary = primary;
   }
-  for (int waited = 0; !LocalRecordNames(lastServer, lastPrimary); waited += 100) {
+  for (int waited = 0; !kvlab::LocalRecordNames(lastServer, lastPrimary); waited += 100) {
     if (waited > 120000) return std::printf("the local table never showed the roles\n"), 1;
     ::Sleep(100);
   }
