@@ -12,6 +12,7 @@ packages=(
   fonts-wine fonts-liberation
   xvfb xauth x11-utils xdotool imagemagick
   halibut python3
+  wixl msitools
 )
 
 missing=()
