@@ -587,6 +587,81 @@ HWND WaitForProcessWindow(DWORD pid, const std::string& caption, HWND skip = nul
   return nullptr;
 }
 
+// Without a lab (the path a Windows server takes) every remote call goes to
+// the system: the console shows the local table as before, and each role
+// command and Security ends with the system's message for its connection
+// (after the retry prompt and the credentials dialog a role command offers),
+// leaving the views and the servers as they were.
+TEST_F(ConsoleRoles, WithoutALabEveryRemoteCommandEndsWithTheSystemsMessage) {
+  const std::string tree = TreeShape(Dlg().m_treeServers);
+  const Names list = ListNames(Dlg().m_listServers);
+  std::string remote = "\\\\OSPREY\\ipc$";
+  NETRESOURCEA resource{};
+  resource.dwScope = RESOURCE_GLOBALNET;
+  resource.dwUsage = RESOURCEUSAGE_CONNECTABLE;
+  resource.lpRemoteName = remote.data();
+  const DWORD status = ::WNetAddConnection2A(&resource, "osprey-pw", "Administrator", 0);
+  ASSERT_NE(status, 0u);
+  // The lab's root named in this process's environment, put back on every way out.
+  struct LabRootSwitch {
+    char saved[512] = {};
+    LabRootSwitch() {
+      ::GetEnvironmentVariableA("KV_LAB_ROOT", saved, sizeof(saved));
+      ::SetEnvironmentVariableA("KV_LAB_ROOT", (std::string(saved) + "Gone").c_str());
+    }
+    ~LabRootSwitch() { ::SetEnvironmentVariableA("KV_LAB_ROOT", saved); }
+  };
+  auto noLab = std::make_unique<LabRootSwitch>();
+  m_dlg = std::make_unique<CRoleConsoleDlg>();  // a console that starts without a lab
+  ASSERT_TRUE(m_dlg->Create(nullptr));
+  ::ShowWindow(m_dlg->m_hWnd, SW_SHOW);
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), tree);
+  EXPECT_EQ(ListNames(Dlg().m_listServers), list);
+
+  struct Case {
+    const char* server;
+    std::function<void()> select;
+    int command;
+    bool confirm, storedCredentials, security;
+  };
+  const Case cases[] = {
+      {"CURLEW", [&] { SelectTree(Dlg().FindPrimaryItem("FALCON")), SelectList("CURLEW"); }, IDC_ASSIGN_DISTRIBUTED,
+       false, false, false},
+      {"KITE", [&] { SelectTree(Dlg().FindDistributedItem("OSPREY", "KITE")); }, IDC_REMOVE_DISTRIBUTED, false, true,
+       false},
+      {"CURLEW", [&] { SelectList("CURLEW"); }, IDC_MAKE_PRIMARY, false, false, false},
+      {"FALCON", [&] { SelectTree(Dlg().FindPrimaryItem("FALCON")); }, IDC_DELETE_PRIMARY, false, true, false},
+      {"KITE", [&] { SelectTree(Dlg().FindDistributedItem("OSPREY", "KITE")); }, ID_FORCE_REMOVE, true, true, false},
+      {"OSPREY", [&] { SelectTree(Dlg().FindPrimaryItem("OSPREY")); }, ID_PRIMARY_SECURITY, false, true, true},
+  };
+  for (const Case& c : cases) {
+    const std::string what = std::string(c.server) + ", command " + std::to_string(c.command);
+    c.select();
+    kvtest::ScriptedUser user;
+    if (c.confirm) user.AnswerBox(IDOK);
+    if (!c.storedCredentials || c.security) user.Dialog("Security", Logon("Administrator", "pw"));
+    if (!c.security) user.AnswerBox(IDOK).Dialog("Security", Logon("Administrator", "pw"));  // the retry prompt
+    user.AnswerBox(IDOK);
+    Click(c.command);
+    ASSERT_TRUE(user.Finish()) << what << "\n" << user.Report();
+    const std::vector<kvtest::SeenBox> boxes = user.Boxes();
+    ASSERT_EQ(boxes.size(), (c.confirm ? 2u : 1u) + (c.security ? 0u : 1u)) << what;
+    if (!c.security) {
+      EXPECT_EQ(boxes[boxes.size() - 2].text, FormatResString(IDS_CONNECT_FAILED, c.server)) << what;
+    }
+    EXPECT_EQ(boxes.back().text, SystemErrorText(status)) << what;
+    EXPECT_EQ(boxes.back().caption, kCaption) << what;
+    EXPECT_EQ(TreeShape(Dlg().m_treeServers), tree) << what;
+    EXPECT_EQ(ListNames(Dlg().m_listServers), list) << what;
+    ExpectSettled(what);
+  }
+  noLab.reset();
+  EXPECT_EQ(RecordOf("CURLEW"), "");
+  EXPECT_EQ(RecordOf("KITE"), "OSPREY");
+  EXPECT_EQ(RecordOf("FALCON"), "FALCON");
+  EXPECT_EQ(AuditText(), kAuditClean);
+}
+
 // A console killed in the middle of Assign Distributed, after it wrote the
 // server's record and before the new primary's list took the server: the
 // audit names exactly that, and Force to Remove then Assign from a console

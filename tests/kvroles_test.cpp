@@ -348,6 +348,56 @@ TEST_F(KvrolesTool, RoleCommandsAndTheirFailures) {
   }
 }
 
+// The system's text for status as kvroles prints it: its first line.
+std::string SystemLine(DWORD status) {
+  char text[512] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, status, 0, text, sizeof(text),
+                 nullptr);
+  std::string line = text;
+  return line.substr(0, line.find_first_of("\r\n"));
+}
+
+// Without a lab (the path a Windows server takes) every call goes to the
+// system: the local table is listed as before, each role command fails with
+// the system's message for its first connection and exit status 1, and the
+// audit checks no server, giving that message as the reason.
+TEST_F(KvrolesTool, WithoutALabEveryRemoteCommandFailsWithTheSystemsMessage) {
+  PasswordFile curlew("kvroles-nolab.txt", "curlew-pw");
+  const std::string curlewArgs = " --user Administrator --password-file \"" + curlew.path + "\"";
+  const ToolRun listed = RunKvroles("list");
+  // What the system answers for a session to a server it cannot reach.
+  std::string remote = "\\\\OSPREY\\ipc$";
+  NETRESOURCEA resource = {};
+  resource.dwScope = RESOURCE_GLOBALNET;
+  resource.dwUsage = RESOURCEUSAGE_CONNECTABLE;
+  resource.lpRemoteName = remote.data();
+  const DWORD status = WNetAddConnection2A(&resource, "osprey-pw", "Administrator", 0);
+  ASSERT_NE(0u, status);
+  const std::string message = SystemLine(status);
+
+  char saved[512] = {};
+  ASSERT_GT(GetEnvironmentVariableA("KV_LAB_ROOT", saved, sizeof(saved)), 0u);
+  ASSERT_TRUE(SetEnvironmentVariableA("KV_LAB_ROOT", (std::string(saved) + "Gone").c_str()));
+  ToolRun list = RunKvroles("list");
+  EXPECT_EQ(0u, list.code) << list.err;
+  EXPECT_EQ(listed.out, list.out);
+  ToolRun audit = RunKvroles("audit");
+  EXPECT_EQ(3u, audit.code) << audit.out << audit.err;
+  for (const char* server : {"OSPREY", "HERON", "KITE", "FALCON"})
+    EXPECT_TRUE(Has(audit.out, std::string("not checked: ") + server + ": " + message)) << server << "\n" << audit.out;
+  for (const std::string& args : {"assign FALCON CURLEW --yes" + curlewArgs, std::string("assign FALCON HERON --yes"),
+                                  std::string("remove OSPREY KITE"), "make-primary CURLEW --yes" + curlewArgs,
+                                  std::string("delete-primary FALCON"), std::string("force-remove KITE --yes")}) {
+    ToolRun run = RunKvroles(args);
+    EXPECT_EQ(1u, run.code) << args << "\n" << run.err;
+    EXPECT_TRUE(Has(run.err, message)) << args << "\n" << run.err;
+  }
+  SetEnvironmentVariableA("KV_LAB_ROOT", saved);
+  for (const auto& [server, primary] :
+       {std::pair{"OSPREY", "OSPREY"}, {"HERON", "OSPREY"}, {"KITE", "OSPREY"}, {"FALCON", "FALCON"}, {"CURLEW", "-"}})
+    EXPECT_EQ(primary, OwnRecord(server)) << server;
+}
+
 // --- fault runs ------------------------------------------------------------
 // Each role command run with the lab's fault switch at its 1st, 2nd, ...
 // remote call until it completes untouched: once failing that call, once
@@ -369,15 +419,6 @@ std::string LabAudit() {
   while (size_t got = std::fread(buffer, 1, sizeof(buffer), out)) text.append(buffer, got);
   std::fclose(out);
   return text;
-}
-
-// The system's text for status as kvroles prints it: its first line.
-std::string SystemLine(DWORD status) {
-  char text[512] = "";
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, status, 0, text, sizeof(text),
-                 nullptr);
-  std::string line = text;
-  return line.substr(0, line.find_first_of("\r\n"));
 }
 
 bool SessionsOpen() {
