@@ -18,6 +18,7 @@
 
 #include "App.h"
 #include "LabAdmin.h"
+#include "LabFault.h"
 #include "Messages.h"
 #include "RoleConsoleDlg.h"
 #include "RoleTables.h"
@@ -677,6 +678,28 @@ class KilledConsole : public ConsoleRoles {
     }
     SetRegistryRootsForTest("", "");
   }
+  // The real console in a process of its own; its id.
+  DWORD StartConsole() {
+    char path[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, path, sizeof(path));
+    std::string exe = path;
+    exe = exe.substr(0, exe.rfind('\\') + 1) + "Quayside.exe";
+    std::string command = "\"" + exe + "\"";
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 0;
+    ::CloseHandle(pi.hThread);
+    m_child = pi.hProcess;
+    return pi.dwProcessId;
+  }
+  void EndConsole() {
+    if (!m_child) return;
+    ::TerminateProcess(m_child, 1);
+    ::WaitForSingleObject(m_child, 10000);
+    ::CloseHandle(m_child);
+    m_child = nullptr;
+  }
   HANDLE m_child = nullptr;
 };
 
@@ -698,19 +721,9 @@ TEST_F(KilledConsole, BetweenRecordAndListTheAuditNamesItAndTheConsolePutsItRigh
   ASSERT_TRUE(WaitForLocalRecord("ALBA", "ALBA"));
   ASSERT_TRUE(WaitForLocalRecord("BRAN", "BRAN"));
 
-  // The real console in a process of its own.
-  char path[MAX_PATH] = {};
-  ::GetModuleFileNameA(nullptr, path, sizeof(path));
-  std::string exe = path;
-  exe = exe.substr(0, exe.rfind('\\') + 1) + "Quayside.exe";
-  std::string command = "\"" + exe + "\"";
-  STARTUPINFOA si{};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-  ::CloseHandle(pi.hThread);
-  m_child = pi.hProcess;
-  HWND console = WaitForProcessWindow(pi.dwProcessId, "SAN Option Configuration");
+  const DWORD pid = StartConsole();
+  ASSERT_NE(pid, 0u);
+  HWND console = WaitForProcessWindow(pid, "SAN Option Configuration");
   ASSERT_NE(console, nullptr);
 
   // 00ACORN joins BRAN behind the console's back, so Assign asks first.
@@ -718,14 +731,14 @@ TEST_F(KilledConsole, BetweenRecordAndListTheAuditNamesItAndTheConsolePutsItRigh
   ASSERT_TRUE(WaitForLocalRecord("00ACORN", "BRAN"));
   ::PostMessageA(console, WM_COMMAND, MAKEWPARAM(IDC_ASSIGN_DISTRIBUTED, BN_CLICKED),
                  reinterpret_cast<LPARAM>(::GetDlgItem(console, IDC_ASSIGN_DISTRIBUTED)));
-  HWND confirm = WaitForProcessWindow(pi.dwProcessId, kCaption);
+  HWND confirm = WaitForProcessWindow(pid, kCaption);
   ASSERT_NE(confirm, nullptr);
   EXPECT_EQ(kvtest::MessageBoxText(confirm), "00ACORN already assigned to BRAN\nPress OK to proceed with your changes");
   // ALBA leaves the network before its list is written: the console shows
   // the failure, and is killed while it does.
   ASSERT_EQ(0, kvlab::SetOnline("ALBA", false));
   ::SendMessageA(::GetDlgItem(confirm, IDOK), BM_CLICK, 0, 0);
-  HWND failure = WaitForProcessWindow(pi.dwProcessId, kCaption, confirm);
+  HWND failure = WaitForProcessWindow(pid, kCaption, confirm);
   ASSERT_NE(failure, nullptr);
   EXPECT_EQ(kvtest::MessageBoxText(failure), SystemErrorText(ERROR_BAD_NETPATH));
   ASSERT_TRUE(::TerminateProcess(m_child, 1));
@@ -769,6 +782,58 @@ TEST_F(KilledConsole, BetweenRecordAndListTheAuditNamesItAndTheConsolePutsItRigh
   EXPECT_EQ(RecordOf("00ACORN"), "ALBA");
   EXPECT_EQ(kvlab::ListMembers("ALBA"), Names{"00ACORN"});
   EXPECT_EQ(AuditText(), kAuditClean);
+}
+
+// Security in a console killed at each of its remote calls in turn (the
+// connection that proves the credentials, then the record's write), and
+// then let through: the record is the old one until the run that completes,
+// and a killed console leaves nothing but the connection it had open.
+TEST_F(KilledConsole, SecurityKilledAtEachRemoteCallLeavesTheRecordWhole) {
+  ASSERT_EQ(0, m_lab.Add("ALBA", "pw"));
+  ASSERT_EQ(0, kvlab::SetRole("ALBA", "ALBA", "Administrator", "pw"));
+  ASSERT_EQ(0, kvlab::SetAccount("ALBA", "Administrator", "new-pw"));
+  ASSERT_EQ(0, m_lab.StartLocalDiscovery());
+  ASSERT_TRUE(LoadDiscoveryTableRoot());
+  ASSERT_TRUE(LoadProductRoot());
+  ASSERT_TRUE(WaitForLocalRecord("ALBA", "ALBA"));
+  auto password = [] {
+    RoleRecord r{};
+    EXPECT_EQ(0, kvlab::ReadRecord("ALBA", r));
+    kvlab::Scramble(r.password, sizeof(r.password));
+    return kv::FixedField(r.password, sizeof(r.password)) + "/" + kv::FixedField(r.primaryName, 24);
+  };
+  for (DWORD at = 1; at <= 3; ++at) {
+    ASSERT_EQ(0, kvlab::SetFault(at, ERROR_BAD_NETPATH, true));
+    const DWORD pid = StartConsole();
+    ASSERT_NE(pid, 0u);
+    HWND console = WaitForProcessWindow(pid, "SAN Option Configuration");
+    ASSERT_NE(console, nullptr);
+    // ALBA, the only root, is selected when the console opens.
+    ::PostMessageA(console, WM_COMMAND, MAKEWPARAM(ID_PRIMARY_SECURITY, 0), 0);
+    HWND security = WaitForProcessWindow(pid, "Security");
+    ASSERT_NE(security, nullptr);
+    ::SendMessageA(::GetDlgItem(security, IDC_USERNAME), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("Administrator"));
+    ::SendMessageA(::GetDlgItem(security, IDC_PASSWORD), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("new-pw"));
+    ::PostMessageA(::GetDlgItem(security, IDOK), BM_CLICK, 0, 0);
+    const bool killed = ::WaitForSingleObject(m_child, at < 3 ? 10000 : 1000) == WAIT_OBJECT_0;
+    // Let through: the write, then the connection cancelled.
+    for (int i = 0; i < 400 && !killed && (password() != "new-pw/ALBA" || !OpenSessions().empty()); ++i) ::Sleep(25);
+    DWORD code = 0;
+    ::GetExitCodeProcess(m_child, &code);
+    const kvlab::FaultSwitch fault = kvlab::ReadFault();
+    ASSERT_EQ(0, kvlab::ClearFault());
+    EndConsole();
+    EXPECT_EQ(killed, at < 3) << at;
+    EXPECT_EQ(killed, fault.Hit()) << at;
+    if (killed) {
+      EXPECT_EQ(code, static_cast<DWORD>(ERROR_BAD_NETPATH)) << at;
+    }
+    EXPECT_EQ(password(), killed ? "pw/ALBA" : "new-pw/ALBA") << at;
+    EXPECT_EQ(OpenSessions(), at == 2 ? Names{"ALBA"} : Names{}) << at;
+    while (kvlab::CancelSession("ALBA", "ipc$") == ERROR_SUCCESS) {
+    }
+    EXPECT_EQ(AuditText(), kAuditClean) << at;
+  }
 }
 
 }  // namespace
