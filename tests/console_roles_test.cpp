@@ -784,11 +784,12 @@ TEST_F(KilledConsole, BetweenRecordAndListTheAuditNamesItAndTheConsolePutsItRigh
   EXPECT_EQ(AuditText(), kAuditClean);
 }
 
-// Security in a console killed at each of its remote calls in turn (the
-// connection that proves the credentials, then the record's write), and
-// then let through: the record is the old one until the run that completes,
-// and a killed console leaves nothing but the connection it had open.
-TEST_F(KilledConsole, SecurityKilledAtEachRemoteCallLeavesTheRecordWhole) {
+// Security in a console whose remote calls fail, and in one killed, at each
+// of its calls in turn (the connection that proves the credentials, then the
+// record's write), then let through: a failed call is shown, the record is
+// the old one until the run that completes, and only a killed console leaves
+// its connection open.
+TEST_F(KilledConsole, SecurityFailedOrKilledAtEachRemoteCallLeavesTheRecordWhole) {
   ASSERT_EQ(0, m_lab.Add("ALBA", "pw"));
   ASSERT_EQ(0, kvlab::SetRole("ALBA", "ALBA", "Administrator", "pw"));
   ASSERT_EQ(0, kvlab::SetAccount("ALBA", "Administrator", "new-pw"));
@@ -802,37 +803,49 @@ TEST_F(KilledConsole, SecurityKilledAtEachRemoteCallLeavesTheRecordWhole) {
     kvlab::Scramble(r.password, sizeof(r.password));
     return kv::FixedField(r.password, sizeof(r.password)) + "/" + kv::FixedField(r.primaryName, 24);
   };
-  for (DWORD at = 1; at <= 3; ++at) {
-    ASSERT_EQ(0, kvlab::SetFault(at, ERROR_BAD_NETPATH, true));
-    const DWORD pid = StartConsole();
-    ASSERT_NE(pid, 0u);
-    HWND console = WaitForProcessWindow(pid, "SAN Option Configuration");
-    ASSERT_NE(console, nullptr);
-    // ALBA, the only root, is selected when the console opens.
-    ::PostMessageA(console, WM_COMMAND, MAKEWPARAM(ID_PRIMARY_SECURITY, 0), 0);
-    HWND security = WaitForProcessWindow(pid, "Security");
-    ASSERT_NE(security, nullptr);
-    ::SendMessageA(::GetDlgItem(security, IDC_USERNAME), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("Administrator"));
-    ::SendMessageA(::GetDlgItem(security, IDC_PASSWORD), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("new-pw"));
-    ::PostMessageA(::GetDlgItem(security, IDOK), BM_CLICK, 0, 0);
-    const bool killed = ::WaitForSingleObject(m_child, at < 3 ? 10000 : 1000) == WAIT_OBJECT_0;
-    // Let through: the write, then the connection cancelled.
-    for (int i = 0; i < 400 && !killed && (password() != "new-pw/ALBA" || !OpenSessions().empty()); ++i) ::Sleep(25);
-    DWORD code = 0;
-    ::GetExitCodeProcess(m_child, &code);
-    const kvlab::FaultSwitch fault = kvlab::ReadFault();
-    ASSERT_EQ(0, kvlab::ClearFault());
-    EndConsole();
-    EXPECT_EQ(killed, at < 3) << at;
-    EXPECT_EQ(killed, fault.Hit()) << at;
-    if (killed) {
-      EXPECT_EQ(code, static_cast<DWORD>(ERROR_BAD_NETPATH)) << at;
+  const std::string failures[] = {SystemErrorText(ERROR_BAD_NETPATH), "Could not write the new information"};
+  for (bool kill : {false, true}) {
+    for (DWORD at = 1; at <= 3; ++at) {
+      const std::string what = (kill ? "killed at call " : "failing call ") + std::to_string(at);
+      ASSERT_EQ(0, kvlab::SetRole("ALBA", "ALBA", "Administrator", "pw"));
+      ASSERT_EQ(0, kvlab::SetFault(at, ERROR_BAD_NETPATH, kill));
+      const DWORD pid = StartConsole();
+      ASSERT_NE(pid, 0u);
+      HWND console = WaitForProcessWindow(pid, "SAN Option Configuration");
+      ASSERT_NE(console, nullptr);
+      // ALBA, the only root, is selected when the console opens.
+      ::PostMessageA(console, WM_COMMAND, MAKEWPARAM(ID_PRIMARY_SECURITY, 0), 0);
+      HWND security = WaitForProcessWindow(pid, "Security");
+      ASSERT_NE(security, nullptr);
+      ::SendMessageA(::GetDlgItem(security, IDC_USERNAME), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("Administrator"));
+      ::SendMessageA(::GetDlgItem(security, IDC_PASSWORD), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("new-pw"));
+      ::PostMessageA(::GetDlgItem(security, IDOK), BM_CLICK, 0, 0);
+      if (!kill && at < 3) {
+        HWND box = WaitForProcessWindow(pid, kCaption);
+        ASSERT_NE(box, nullptr) << what;
+        EXPECT_EQ(kvtest::MessageBoxText(box), failures[at - 1]) << what;
+        ::PostMessageA(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+      }
+      const bool killed = kill && at < 3 && ::WaitForSingleObject(m_child, 10000) == WAIT_OBJECT_0;
+      const std::string want = at < 3 ? "pw/ALBA" : "new-pw/ALBA";
+      // The write when it goes through, then the connection cancelled.
+      for (int i = 0; i < 400 && !killed && (password() != want || !OpenSessions().empty()); ++i) ::Sleep(25);
+      DWORD code = 0;
+      ::GetExitCodeProcess(m_child, &code);
+      const kvlab::FaultSwitch fault = kvlab::ReadFault();
+      ASSERT_EQ(0, kvlab::ClearFault());
+      EndConsole();
+      EXPECT_EQ(killed, kill && at < 3) << what;
+      EXPECT_EQ(fault.Hit(), at < 3) << what;
+      if (killed) {
+        EXPECT_EQ(code, static_cast<DWORD>(ERROR_BAD_NETPATH)) << what;
+      }
+      EXPECT_EQ(password(), want) << what;
+      EXPECT_EQ(OpenSessions(), killed && at == 2 ? Names{"ALBA"} : Names{}) << what;
+      while (kvlab::CancelSession("ALBA", "ipc$") == ERROR_SUCCESS) {
+      }
+      EXPECT_EQ(AuditText(), kAuditClean) << what;
     }
-    EXPECT_EQ(password(), killed ? "pw/ALBA" : "new-pw/ALBA") << at;
-    EXPECT_EQ(OpenSessions(), at == 2 ? Names{"ALBA"} : Names{}) << at;
-    while (kvlab::CancelSession("ALBA", "ipc$") == ERROR_SUCCESS) {
-    }
-    EXPECT_EQ(AuditText(), kAuditClean) << at;
   }
 }
 

@@ -18,7 +18,6 @@
 #include "DiscoveryService.h"
 #include "Dunlin.h"
 #include "LabAdmin.h"
-#include "LabFault.h"
 #include "Messages.h"
 #include "RoleConsoleDlg.h"
 #include "RoleTables.h"
@@ -748,49 +747,6 @@ TEST_F(ServerCommandsTest, SecurityProvesTheCredentialsThenRewritesOnlyThemAndCa
   want = expected(RoleRecord{}, 0, "pw");
   EXPECT_TRUE(sameRecord("OSPREY", want));
   EXPECT_EQ(SessionUses("OSPREY"), 0u);
-}
-
-// Security with the lab's fault switch at each of its remote calls in turn
-// (the connection that proves the credentials, then the record's write)
-// until it goes through untouched: a failed call is shown, nothing is
-// written, and no connection stays open.
-TEST_F(ServerCommandsTest, SecurityFailedAtEachRemoteCallSaysSoAndChangesNothing) {
-  ASSERT_EQ(0, kvlab::SetRole("CURLEW", "FALCON", "Administrator", "pw"));
-  ASSERT_EQ(0, kvlab::SetAccount("CURLEW", "Administrator", "new-pw"));
-  ASSERT_TRUE(WaitForRecord("CURLEW", "FALCON"));
-  CRoleConsoleDlg dlg;
-  ASSERT_TRUE(dlg.Create(nullptr));
-  auto password = [] {
-    RoleRecord r{};
-    EXPECT_EQ(0, kvlab::ReadRecord("CURLEW", r));
-    kvlab::Scramble(r.password, sizeof(r.password));
-    return kv::FixedField(r.password, sizeof(r.password)) + "/" + kv::FixedField(r.primaryName, sizeof(r.primaryName));
-  };
-  const std::vector<std::string> failures = {SystemErrorText(ERROR_BAD_NETPATH), "Could not write the new information"};
-  for (DWORD at = 1; at <= failures.size() + 1; ++at) {
-    const bool fails = at <= failures.size();
-    kvtest::ScriptedUser user;
-    user.Dialog("Security", [](kvtest::DialogDriver& d) {
-      d.Type(IDC_USERNAME, "Administrator");
-      d.Type(IDC_PASSWORD, "new-pw");
-      d.Press(IDOK);
-    });
-    if (fails) user.AnswerBox(IDOK);
-    dlg.m_treeServers.SelectItem(dlg.FindDistributedItem("FALCON", "CURLEW"));
-    ASSERT_EQ(0, kvlab::SetFault(at));
-    ::SendMessageA(dlg.m_hWnd, WM_COMMAND, MAKEWPARAM(ID_DISTRIBUTED_SECURITY, 0), 0);
-    const kvlab::FaultSwitch fault = kvlab::ReadFault();
-    ASSERT_EQ(0, kvlab::ClearFault());
-    ASSERT_TRUE(user.Finish()) << "fault at call " << at << "\n" << user.Report();
-    EXPECT_EQ(fails, fault.Hit()) << at;
-    if (fails) {
-      ASSERT_EQ(user.Boxes().size(), 1u) << at;
-      EXPECT_EQ(user.Boxes()[0].text, failures[at - 1]);
-      EXPECT_EQ(user.Boxes()[0].caption, kFailedCaption);
-    }
-    EXPECT_EQ(password(), fails ? "pw/FALCON" : "new-pw/FALCON") << at;
-    EXPECT_EQ(SessionUses("CURLEW"), 0u) << at;
-  }
 }
 
 }  // namespace
