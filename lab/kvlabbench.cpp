@@ -30,6 +30,18 @@ namespace {
 
 constexpr unsigned kWrites = 40;
 
+// An ipc$ session to a machine of `kvlab scale` (Administrator / scale-pw).
+bool OpenSession(const std::string& name, kv::CNetConnection& out) {
+  std::string remote = "\\\\" + name + "\\ipc$";
+  NETRESOURCEA res = {};
+  res.dwScope = RESOURCE_GLOBALNET;
+  res.dwUsage = RESOURCEUSAGE_CONNECTABLE;
+  res.lpRemoteName = remote.data();
+  if (kvr::WNetAddConnection2A(&res, "scale-pw", "Administrator", 0)) return false;
+  out = kvr::MakeNetConnection(remote);
+  return true;
+}
+
 int Bench(unsigned count) {
   kvlab::CScopedLab lab("bench", 0);
   if (LONG rc = lab.StartLocalDiscovery()) return std::printf("local service: status %ld\n", rc), 1;
@@ -53,13 +65,8 @@ int Bench(unsigned count) {
   for (unsigned i = 0; i < kWrites; ++i) {
     const std::string name = kvlab::ScaleMachineName(1 + (i * 197) % count);
     const char* server = name.c_str();
-    std::string remote = "\\\\" + name + "\\ipc$";
-    NETRESOURCEA res = {};
-    res.dwScope = RESOURCE_GLOBALNET;
-    res.dwUsage = RESOURCEUSAGE_CONNECTABLE;
-    res.lpRemoteName = remote.data();
-    if (kvr::WNetAddConnection2A(&res, "scale-pw", "Administrator", 0)) return std::printf("session failed\n"), 1;
-    kv::CNetConnection session = kvr::MakeNetConnection(remote);
+    kv::CNetConnection session;
+    if (!OpenSession(name, session)) return std::printf("session failed\n"), 1;
     if (i > 0) ::Sleep(pause(random));
     RoleRecord r = {};
     std::strcpy(r.primaryName, server);
@@ -89,13 +96,8 @@ int Bench(unsigned count) {
   // and 1000 counts of the fault switch alone with none set.
   {
     const std::string name = kvlab::ScaleMachineName(1);
-    std::string remote = "\\\\" + name + "\\ipc$";
-    NETRESOURCEA res = {};
-    res.dwScope = RESOURCE_GLOBALNET;
-    res.dwUsage = RESOURCEUSAGE_CONNECTABLE;
-    res.lpRemoteName = remote.data();
-    if (kvr::WNetAddConnection2A(&res, "scale-pw", "Administrator", 0)) return std::printf("session failed\n"), 1;
-    kv::CNetConnection session = kvr::MakeNetConnection(remote);
+    kv::CNetConnection session;
+    if (!OpenSession(name, session)) return std::printf("session failed\n"), 1;
     auto microseconds = [](auto call) {
       LARGE_INTEGER f, t0, t1;
       ::QueryPerformanceFrequency(&f);

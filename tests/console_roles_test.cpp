@@ -54,18 +54,7 @@ Names ListNames(const kv::CListCtrl& list) {
   return names;
 }
 
-// What `kvlab audit` prints for the lab.
-std::string AuditText() {
-  FILE* out = std::tmpfile();
-  if (!out) return "no temporary file";
-  kvlab::Audit(out);
-  std::rewind(out);
-  std::string text;
-  char buffer[512];
-  while (size_t got = std::fread(buffer, 1, sizeof(buffer), out)) text.append(buffer, got);
-  std::fclose(out);
-  return text;
-}
+using kvlab::AuditText;
 
 // The primary a machine's own record names ("" without a record).
 std::string RecordOf(const std::string& machine) {

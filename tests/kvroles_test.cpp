@@ -409,18 +409,6 @@ using Names = std::vector<std::string>;
 const char* const kRoleMachines[] = {"OSPREY", "HERON", "KITE", "FALCON", "CURLEW"};
 const char kAuditClean[] = "audit: no disagreements\n";
 
-std::string LabAudit() {
-  FILE* out = std::tmpfile();
-  if (!out) return "no temporary file";
-  kvlab::Audit(out);
-  std::rewind(out);
-  std::string text;
-  char buffer[512];
-  while (size_t got = std::fread(buffer, 1, sizeof(buffer), out)) text.append(buffer, got);
-  std::fclose(out);
-  return text;
-}
-
 bool SessionsOpen() {
   for (const std::string& m : kvlab::MachineNames())
     if (kvlab::HasSession(m)) return true;
@@ -482,7 +470,7 @@ class FaultRuns : public KvrolesTool {
   // again) makes the audit clean.
   void CheckWhole(const std::string& what, const std::string& kiteArgs, FaultTally& tally) {
     Settle();
-    const std::string audit = LabAudit();
+    const std::string audit = kvlab::AuditText();
     if (audit == kAuditClean) return;
     ToolRun named = RunKvroles("audit --json");
     EXPECT_EQ(1u, named.code) << what << "\n" << audit << named.out << named.err;
@@ -502,14 +490,14 @@ class FaultRuns : public KvrolesTool {
     }
     RunKvroles("repair --yes");
     Settle();
-    if (LabAudit() == kAuditClean) {
+    if (kvlab::AuditText() == kAuditClean) {
       ++tally.mendedByRepair;
       return;
     }
     ToolRun assign = RunKvroles("assign OSPREY KITE --yes" + kiteArgs);
     EXPECT_EQ(0u, assign.code) << what << "\n" << assign.err;
     Settle();
-    EXPECT_EQ(kAuditClean, LabAudit()) << what << " (before: " << audit << ")";
+    EXPECT_EQ(kAuditClean, kvlab::AuditText()) << what << " (before: " << audit << ")";
     ++tally.mendedByCommand;
   }
 
