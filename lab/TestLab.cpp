@@ -1,5 +1,6 @@
 #include "TestLab.h"
 
+#include <cstdio>
 #include <vector>
 
 namespace kvlab {
@@ -91,6 +92,18 @@ LONG CScopedLab::StartLocalDiscovery() {
 }
 
 LONG CScopedLab::StopLocalDiscovery() { return StopLocalService(); }
+
+std::string AuditText() {
+  FILE* out = std::tmpfile();
+  if (!out) return "no temporary file";
+  Audit(out);
+  std::rewind(out);
+  std::string text;
+  char buffer[512];
+  while (size_t got = std::fread(buffer, 1, sizeof(buffer), out)) text.append(buffer, got);
+  std::fclose(out);
+  return text;
+}
 
 DWORD RunBesideThisProgram(const std::string& program, const std::string& args) {
   char path[MAX_PATH];

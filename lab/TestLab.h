@@ -39,6 +39,9 @@ class CScopedLab {
   std::string m_serviceCommand;
 };
 
+// What `kvlab audit` prints for the lab of this process.
+std::string AuditText();
+
 // Runs program (a file name in this program's folder) with args, without
 // handing it this process's standard handles, and waits for it: its exit
 // code, or the CreateProcessA error when it could not start.

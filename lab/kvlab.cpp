@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "LabAdmin.h"
+#include "LabFault.h"
 
 namespace {
 
@@ -28,7 +29,10 @@ const char kUsage[] =
     "                                      write the record; the member lists follow\n"
     "  service start|stop|status MACHINE [discovery|tape]\n"
     "  busy [SECONDS]                      hold \"KestravaIsRunning\" until Enter (or for SECONDS)\n"
-    "  scale N                             add N running servers SAN00001..\n";
+    "  scale N                             add N running servers SAN00001..\n"
+    "  fault [--after N [--status S] [--kill] | --clear]\n"
+    "                                      fail the Nth remote call from now with status S (53),\n"
+    "                                      or end the process making it (--kill); alone: the calls so far\n";
 
 int Usage(const char* problem) {
   if (problem) std::fprintf(stderr, "kvlab: %s\n", problem);
@@ -211,6 +215,42 @@ int Busy(int argc, char** argv) {
   return 0;
 }
 
+int Fault(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[2], "--clear") == 0) {
+    if (LONG rc = kvlab::ClearFault()) return Failed("fault --clear", rc);
+    std::printf("fault: cleared\n");
+    return 0;
+  }
+  if (argc == 2) {
+    kvlab::FaultSwitch s = kvlab::ReadFault();
+    if (!s.set) {
+      std::printf("fault: none set\n");
+      return 0;
+    }
+    std::printf("fault: call %lu %s status %lu%s; %lu call(s) since it was set\n", static_cast<unsigned long>(s.after),
+                s.kill ? "ends its process with" : "fails with", static_cast<unsigned long>(s.status),
+                s.Hit() ? " (hit)" : "", static_cast<unsigned long>(s.calls));
+    return 0;
+  }
+  unsigned long after = 0, status = ERROR_BAD_NETPATH;
+  bool kill = false;
+  for (int i = 2; i < argc; ++i) {
+    std::string o = argv[i];
+    if (o == "--after" && i + 1 < argc && ParseUnsigned(argv[i + 1], 0xFFFFFFFF, after) && after > 0)
+      ++i;
+    else if (o == "--status" && i + 1 < argc && ParseUnsigned(argv[i + 1], 0xFFFFFFFF, status) && status > 0)
+      ++i;
+    else if (o == "--kill")
+      kill = true;
+    else
+      return Usage(("bad option or value: " + o).c_str());
+  }
+  if (after == 0) return Usage("fault needs --after N (1 or more)");
+  if (LONG rc = kvlab::SetFault(after, status, kill)) return Failed("fault", rc);
+  std::printf("fault: call %lu from now %s status %lu\n", after, kill ? "ends its process with" : "fails with", status);
+  return 0;
+}
+
 int Run(int argc, char** argv) {
   if (argc < 2) return Usage(nullptr);
   std::string cmd = argv[1];
@@ -260,6 +300,7 @@ int Run(int argc, char** argv) {
   }
   if (cmd == "set-role") return SetRole(argc, argv);
   if (cmd == "service") return Service(argc, argv);
+  if (cmd == "fault") return Fault(argc, argv);
   if (cmd == "scale" && argc == 3) {
     unsigned long n = 0;
     if (!ParseUnsigned(argv[2], 8000, n) || n == 0) return Usage("scale N: 1 to 8000");

@@ -5,6 +5,8 @@
 //    discovery table with N running nodes (40 writes at random moments of
 //    the broadcast cycle: median, 95th percentile, maximum, and the first
 //    write after the scale),
+//  - what one call of the seam to a lab machine costs, and the part of it
+//    that the fault switch takes, with no fault set and with one set,
 //  - the CPU time of the local node's pass (the service process's CPU over
 //    a number of passes, divided by their count).
 // Usage: kvlabbench [N]   (default 4096)
@@ -20,12 +22,25 @@
 
 #include "Bus.h"
 #include "Dunlin.h"
+#include "LabFault.h"
 #include "Remote.h"
 #include "TestLab.h"
 
 namespace {
 
 constexpr unsigned kWrites = 40;
+
+// An ipc$ session to a machine of `kvlab scale` (Administrator / scale-pw).
+bool OpenSession(const std::string& name, kv::CNetConnection& out) {
+  std::string remote = "\\\\" + name + "\\ipc$";
+  NETRESOURCEA res = {};
+  res.dwScope = RESOURCE_GLOBALNET;
+  res.dwUsage = RESOURCEUSAGE_CONNECTABLE;
+  res.lpRemoteName = remote.data();
+  if (kvr::WNetAddConnection2A(&res, "scale-pw", "Administrator", 0)) return false;
+  out = kvr::MakeNetConnection(remote);
+  return true;
+}
 
 int Bench(unsigned count) {
   kvlab::CScopedLab lab("bench", 0);
@@ -50,13 +65,8 @@ int Bench(unsigned count) {
   for (unsigned i = 0; i < kWrites; ++i) {
     const std::string name = kvlab::ScaleMachineName(1 + (i * 197) % count);
     const char* server = name.c_str();
-    std::string remote = "\\\\" + name + "\\ipc$";
-    NETRESOURCEA res = {};
-    res.dwScope = RESOURCE_GLOBALNET;
-    res.dwUsage = RESOURCEUSAGE_CONNECTABLE;
-    res.lpRemoteName = remote.data();
-    if (kvr::WNetAddConnection2A(&res, "scale-pw", "Administrator", 0)) return std::printf("session failed\n"), 1;
-    kv::CNetConnection session = kvr::MakeNetConnection(remote);
+    kv::CNetConnection session;
+    if (!OpenSession(name, session)) return std::printf("session failed\n"), 1;
     if (i > 0) ::Sleep(pause(random));
     RoleRecord r = {};
     std::strcpy(r.primaryName, server);
@@ -81,6 +91,35 @@ int Bench(unsigned count) {
       "first write %.0f ms (2 x BCastDelay = %lu ms)\n",
       n, (sorted[n / 2 - 1] + sorted[n / 2]) / 2, sorted[(n * 95 + 99) / 100 - 1], sorted.back(), latencies.front(),
       static_cast<unsigned long>(2 * delay));
+
+  // The seam: 1000 registry connections to one lab machine over a session,
+  // and 1000 counts of the fault switch alone with none set.
+  {
+    const std::string name = kvlab::ScaleMachineName(1);
+    kv::CNetConnection session;
+    if (!OpenSession(name, session)) return std::printf("session failed\n"), 1;
+    auto microseconds = [](auto call) {
+      LARGE_INTEGER f, t0, t1;
+      ::QueryPerformanceFrequency(&f);
+      ::QueryPerformanceCounter(&t0);
+      for (int i = 0; i < 1000; ++i) call();
+      ::QueryPerformanceCounter(&t1);
+      return (t1.QuadPart - t0.QuadPart) * 1e6 / f.QuadPart / 1000;
+    };
+    auto connect = [&] {
+      kv::CRegKey key;
+      kvr::RegConnectRegistryA(name.c_str(), HKEY_LOCAL_MACHINE, key.Put());
+    };
+    const double seam = microseconds(connect);
+    const double unset = microseconds([] { kvlab::CountRemoteCall(); });
+    kvlab::SetFault(0xFFFFFFFF);
+    const double set = microseconds(connect);
+    kvlab::ClearFault();
+    std::printf(
+        "seam RegConnectRegistryA to a lab machine: %.1f us per call; the fault switch with none set: %.2f us; the "
+        "call with a fault set: %.1f us\n",
+        seam, unset, set);
+  }
 
   // The local node's pass: CPU time of its thread and elapsed time, as the
   // node itself counts them, over the passes of 40 broadcast periods.

@@ -1,7 +1,8 @@
 // The lab store: a simulated SAN kept in the registry of one host, under
 // HKLM\SOFTWARE\KestravaLab (or the root named by KV_LAB_ROOT).
 //
-//   <lab>                      "TransitionMs" service start/stop time (ms)
+//   <lab>                      "TransitionMs" service start/stop time (ms),
+//                              "Fault*": the fault switch (LabFault.h)
 //     Machines\<NAME>          "Name" (its spelling), "Domain", "IPv4" (a.b.c.d), "Type", "Online",
 //                              "Trust" (pass-through rights of the console's
 //                              user), "Local" (the host itself), "Slot"

@@ -7,6 +7,8 @@
 //    service-manager handle for any name).
 // The lab's local machine keeps its real HKLM and its real SCM; the lab only
 // adds the checks (session or trust) that a remote caller would meet.
+// Before a call crosses the network, the lab's fault switch may fail it
+// (LabFault.h).
 #include "Remote.h"
 
 #include <mutex>
@@ -14,6 +16,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "LabFault.h"
 #include "LabStore.h"
 
 namespace kvr {
@@ -46,6 +49,13 @@ Target Resolve(const std::string& bare) {
   if (kvlab::IsLocalName(bare) || PassUnknownToWindows()) return t;
   t.route = Route::Unreachable;
   return t;
+}
+
+// The lab's fault switch, for a call that would cross the network (see
+// LabFault.h): its status, or 0 to go on.
+DWORD InjectedFault(const Target& t) {
+  if (t.route == Route::Windows || t.reach.local) return ERROR_SUCCESS;
+  return kvlab::CountRemoteCall();
 }
 
 // Registry, Dunlin and SCM access: reachable, then a session or pass-through rights.
@@ -110,6 +120,7 @@ LONG RegConnectRegistryA(LPCSTR machine, HKEY key, PHKEY result) {
   std::string bare = kvlab::BareName(machine);
   Target t = Resolve(bare);
   if (t.route == Route::Windows) return ::RegConnectRegistryA(machine, key, result);
+  if (DWORD rc = InjectedFault(t)) return static_cast<LONG>(rc);
   if (key != HKEY_LOCAL_MACHINE && key != HKEY_USERS) return ERROR_INVALID_HANDLE;
   if (DWORD rc = CheckAccess(t, ERROR_BAD_NETPATH)) return static_cast<LONG>(rc);
   if (t.reach.local) return ::RegOpenKeyExA(key, nullptr, 0, KEY_ALL_ACCESS, result);
@@ -127,6 +138,7 @@ DWORD WNetAddConnection2A(LPNETRESOURCEA resource, LPCSTR password, LPCSTR userN
   }
   Target t = Resolve(machine);
   if (t.route == Route::Windows) return ::WNetAddConnection2A(resource, password, userName, flags);
+  if (DWORD rc = InjectedFault(t)) return rc;
   if (t.route == Route::Unreachable || !t.reach.online) return ERROR_BAD_NETPATH;
   if (resource->lpLocalName && resource->lpLocalName[0]) return ERROR_BAD_DEVICE;  // only deviceless sessions
   if (!EqualNoCase(share, "ipc$")) return ERROR_BAD_NET_NAME;
@@ -161,6 +173,10 @@ SC_HANDLE OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) {
   std::string bare = kvlab::BareName(machine);
   Target t = Resolve(bare);
   if (t.route == Route::Lab || t.route == Route::Unreachable) {
+    if (DWORD rc = InjectedFault(t)) {
+      ::SetLastError(rc);
+      return nullptr;
+    }
     // Windows answers RPC_S_SERVER_UNAVAILABLE for a machine it cannot reach.
     if (DWORD rc = CheckAccess(t, RPC_S_SERVER_UNAVAILABLE)) {
       ::SetLastError(rc);
@@ -193,6 +209,10 @@ SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access) {
     if (!real) return nullptr;
     return Publish(new SeamHandle{SeamHandle::RealService, real, m->machine, serviceName, access});
   }
+  if (DWORD rc = kvlab::CountRemoteCall()) {
+    ::SetLastError(rc);
+    return nullptr;
+  }
   kvlab::Reachability reach = kvlab::Reach(m->machine);
   if (!reach.known || !reach.online) {
     ::SetLastError(RPC_S_SERVER_UNAVAILABLE);
@@ -210,6 +230,7 @@ namespace {
 
 // The lab service behind a handle, with the right asked for; sets the error.
 bool LabService(SeamHandle* s, DWORD right, kvlab::ServiceTiming& timing) {
+  if (DWORD rc = kvlab::CountRemoteCall()) return Fail(rc);
   if (!(s->access & right) && s->access != SERVICE_ALL_ACCESS) return Fail(ERROR_ACCESS_DENIED);
   kvlab::Reachability reach = kvlab::Reach(s->machine);
   if (!reach.known || !reach.online) return Fail(RPC_S_SERVER_UNAVAILABLE);

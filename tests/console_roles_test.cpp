@@ -18,6 +18,7 @@
 
 #include "App.h"
 #include "LabAdmin.h"
+#include "LabFault.h"
 #include "Messages.h"
 #include "RoleConsoleDlg.h"
 #include "RoleTables.h"
@@ -53,18 +54,7 @@ Names ListNames(const kv::CListCtrl& list) {
   return names;
 }
 
-// What `kvlab audit` prints for the lab.
-std::string AuditText() {
-  FILE* out = std::tmpfile();
-  if (!out) return "no temporary file";
-  kvlab::Audit(out);
-  std::rewind(out);
-  std::string text;
-  char buffer[512];
-  while (size_t got = std::fread(buffer, 1, sizeof(buffer), out)) text.append(buffer, got);
-  std::fclose(out);
-  return text;
-}
+using kvlab::AuditText;
 
 // The primary a machine's own record names ("" without a record).
 std::string RecordOf(const std::string& machine) {
@@ -587,6 +577,81 @@ HWND WaitForProcessWindow(DWORD pid, const std::string& caption, HWND skip = nul
   return nullptr;
 }
 
+// Without a lab (the path a Windows server takes) every remote call goes to
+// the system: the console shows the local table as before, and each role
+// command and Security ends with the system's message for its connection
+// (after the retry prompt and the credentials dialog a role command offers),
+// leaving the views and the servers as they were.
+TEST_F(ConsoleRoles, WithoutALabEveryRemoteCommandEndsWithTheSystemsMessage) {
+  const std::string tree = TreeShape(Dlg().m_treeServers);
+  const Names list = ListNames(Dlg().m_listServers);
+  std::string remote = "\\\\OSPREY\\ipc$";
+  NETRESOURCEA resource{};
+  resource.dwScope = RESOURCE_GLOBALNET;
+  resource.dwUsage = RESOURCEUSAGE_CONNECTABLE;
+  resource.lpRemoteName = remote.data();
+  const DWORD status = ::WNetAddConnection2A(&resource, "osprey-pw", "Administrator", 0);
+  ASSERT_NE(status, 0u);
+  // The lab's root named in this process's environment, put back on every way out.
+  struct LabRootSwitch {
+    char saved[512] = {};
+    LabRootSwitch() {
+      ::GetEnvironmentVariableA("KV_LAB_ROOT", saved, sizeof(saved));
+      ::SetEnvironmentVariableA("KV_LAB_ROOT", (std::string(saved) + "Gone").c_str());
+    }
+    ~LabRootSwitch() { ::SetEnvironmentVariableA("KV_LAB_ROOT", saved); }
+  };
+  auto noLab = std::make_unique<LabRootSwitch>();
+  m_dlg = std::make_unique<CRoleConsoleDlg>();  // a console that starts without a lab
+  ASSERT_TRUE(m_dlg->Create(nullptr));
+  ::ShowWindow(m_dlg->m_hWnd, SW_SHOW);
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), tree);
+  EXPECT_EQ(ListNames(Dlg().m_listServers), list);
+
+  struct Case {
+    const char* server;
+    std::function<void()> select;
+    int command;
+    bool confirm, storedCredentials, security;
+  };
+  const Case cases[] = {
+      {"CURLEW", [&] { SelectTree(Dlg().FindPrimaryItem("FALCON")), SelectList("CURLEW"); }, IDC_ASSIGN_DISTRIBUTED,
+       false, false, false},
+      {"KITE", [&] { SelectTree(Dlg().FindDistributedItem("OSPREY", "KITE")); }, IDC_REMOVE_DISTRIBUTED, false, true,
+       false},
+      {"CURLEW", [&] { SelectList("CURLEW"); }, IDC_MAKE_PRIMARY, false, false, false},
+      {"FALCON", [&] { SelectTree(Dlg().FindPrimaryItem("FALCON")); }, IDC_DELETE_PRIMARY, false, true, false},
+      {"KITE", [&] { SelectTree(Dlg().FindDistributedItem("OSPREY", "KITE")); }, ID_FORCE_REMOVE, true, true, false},
+      {"OSPREY", [&] { SelectTree(Dlg().FindPrimaryItem("OSPREY")); }, ID_PRIMARY_SECURITY, false, true, true},
+  };
+  for (const Case& c : cases) {
+    const std::string what = std::string(c.server) + ", command " + std::to_string(c.command);
+    c.select();
+    kvtest::ScriptedUser user;
+    if (c.confirm) user.AnswerBox(IDOK);
+    if (!c.storedCredentials || c.security) user.Dialog("Security", Logon("Administrator", "pw"));
+    if (!c.security) user.AnswerBox(IDOK).Dialog("Security", Logon("Administrator", "pw"));  // the retry prompt
+    user.AnswerBox(IDOK);
+    Click(c.command);
+    ASSERT_TRUE(user.Finish()) << what << "\n" << user.Report();
+    const std::vector<kvtest::SeenBox> boxes = user.Boxes();
+    ASSERT_EQ(boxes.size(), (c.confirm ? 2u : 1u) + (c.security ? 0u : 1u)) << what;
+    if (!c.security) {
+      EXPECT_EQ(boxes[boxes.size() - 2].text, FormatResString(IDS_CONNECT_FAILED, c.server)) << what;
+    }
+    EXPECT_EQ(boxes.back().text, SystemErrorText(status)) << what;
+    EXPECT_EQ(boxes.back().caption, kCaption) << what;
+    EXPECT_EQ(TreeShape(Dlg().m_treeServers), tree) << what;
+    EXPECT_EQ(ListNames(Dlg().m_listServers), list) << what;
+    ExpectSettled(what);
+  }
+  noLab.reset();
+  EXPECT_EQ(RecordOf("CURLEW"), "");
+  EXPECT_EQ(RecordOf("KITE"), "OSPREY");
+  EXPECT_EQ(RecordOf("FALCON"), "FALCON");
+  EXPECT_EQ(AuditText(), kAuditClean);
+}
+
 // A console killed in the middle of Assign Distributed, after it wrote the
 // server's record and before the new primary's list took the server: the
 // audit names exactly that, and Force to Remove then Assign from a console
@@ -601,6 +666,28 @@ class KilledConsole : public ConsoleRoles {
       ::CloseHandle(m_child);
     }
     SetRegistryRootsForTest("", "");
+  }
+  // The real console in a process of its own; its id.
+  DWORD StartConsole() {
+    char path[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, path, sizeof(path));
+    std::string exe = path;
+    exe = exe.substr(0, exe.rfind('\\') + 1) + "Quayside.exe";
+    std::string command = "\"" + exe + "\"";
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 0;
+    ::CloseHandle(pi.hThread);
+    m_child = pi.hProcess;
+    return pi.dwProcessId;
+  }
+  void EndConsole() {
+    if (!m_child) return;
+    ::TerminateProcess(m_child, 1);
+    ::WaitForSingleObject(m_child, 10000);
+    ::CloseHandle(m_child);
+    m_child = nullptr;
   }
   HANDLE m_child = nullptr;
 };
@@ -623,19 +710,9 @@ TEST_F(KilledConsole, BetweenRecordAndListTheAuditNamesItAndTheConsolePutsItRigh
   ASSERT_TRUE(WaitForLocalRecord("ALBA", "ALBA"));
   ASSERT_TRUE(WaitForLocalRecord("BRAN", "BRAN"));
 
-  // The real console in a process of its own.
-  char path[MAX_PATH] = {};
-  ::GetModuleFileNameA(nullptr, path, sizeof(path));
-  std::string exe = path;
-  exe = exe.substr(0, exe.rfind('\\') + 1) + "Quayside.exe";
-  std::string command = "\"" + exe + "\"";
-  STARTUPINFOA si{};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-  ::CloseHandle(pi.hThread);
-  m_child = pi.hProcess;
-  HWND console = WaitForProcessWindow(pi.dwProcessId, "SAN Option Configuration");
+  const DWORD pid = StartConsole();
+  ASSERT_NE(pid, 0u);
+  HWND console = WaitForProcessWindow(pid, "SAN Option Configuration");
   ASSERT_NE(console, nullptr);
 
   // 00ACORN joins BRAN behind the console's back, so Assign asks first.
@@ -643,14 +720,14 @@ TEST_F(KilledConsole, BetweenRecordAndListTheAuditNamesItAndTheConsolePutsItRigh
   ASSERT_TRUE(WaitForLocalRecord("00ACORN", "BRAN"));
   ::PostMessageA(console, WM_COMMAND, MAKEWPARAM(IDC_ASSIGN_DISTRIBUTED, BN_CLICKED),
                  reinterpret_cast<LPARAM>(::GetDlgItem(console, IDC_ASSIGN_DISTRIBUTED)));
-  HWND confirm = WaitForProcessWindow(pi.dwProcessId, kCaption);
+  HWND confirm = WaitForProcessWindow(pid, kCaption);
   ASSERT_NE(confirm, nullptr);
   EXPECT_EQ(kvtest::MessageBoxText(confirm), "00ACORN already assigned to BRAN\nPress OK to proceed with your changes");
   // ALBA leaves the network before its list is written: the console shows
   // the failure, and is killed while it does.
   ASSERT_EQ(0, kvlab::SetOnline("ALBA", false));
   ::SendMessageA(::GetDlgItem(confirm, IDOK), BM_CLICK, 0, 0);
-  HWND failure = WaitForProcessWindow(pi.dwProcessId, kCaption, confirm);
+  HWND failure = WaitForProcessWindow(pid, kCaption, confirm);
   ASSERT_NE(failure, nullptr);
   EXPECT_EQ(kvtest::MessageBoxText(failure), SystemErrorText(ERROR_BAD_NETPATH));
   ASSERT_TRUE(::TerminateProcess(m_child, 1));
@@ -694,6 +771,71 @@ TEST_F(KilledConsole, BetweenRecordAndListTheAuditNamesItAndTheConsolePutsItRigh
   EXPECT_EQ(RecordOf("00ACORN"), "ALBA");
   EXPECT_EQ(kvlab::ListMembers("ALBA"), Names{"00ACORN"});
   EXPECT_EQ(AuditText(), kAuditClean);
+}
+
+// Security in a console whose remote calls fail, and in one killed, at each
+// of its calls in turn (the connection that proves the credentials, then the
+// record's write), then let through: a failed call is shown, the record is
+// the old one until the run that completes, and only a killed console leaves
+// its connection open.
+TEST_F(KilledConsole, SecurityFailedOrKilledAtEachRemoteCallLeavesTheRecordWhole) {
+  ASSERT_EQ(0, m_lab.Add("ALBA", "pw"));
+  ASSERT_EQ(0, kvlab::SetRole("ALBA", "ALBA", "Administrator", "pw"));
+  ASSERT_EQ(0, kvlab::SetAccount("ALBA", "Administrator", "new-pw"));
+  ASSERT_EQ(0, m_lab.StartLocalDiscovery());
+  ASSERT_TRUE(LoadDiscoveryTableRoot());
+  ASSERT_TRUE(LoadProductRoot());
+  ASSERT_TRUE(WaitForLocalRecord("ALBA", "ALBA"));
+  auto password = [] {
+    RoleRecord r{};
+    EXPECT_EQ(0, kvlab::ReadRecord("ALBA", r));
+    kvlab::Scramble(r.password, sizeof(r.password));
+    return kv::FixedField(r.password, sizeof(r.password)) + "/" + kv::FixedField(r.primaryName, 24);
+  };
+  const std::string failures[] = {SystemErrorText(ERROR_BAD_NETPATH), "Could not write the new information"};
+  for (bool kill : {false, true}) {
+    for (DWORD at = 1; at <= 3; ++at) {
+      const std::string what = (kill ? "killed at call " : "failing call ") + std::to_string(at);
+      ASSERT_EQ(0, kvlab::SetRole("ALBA", "ALBA", "Administrator", "pw"));
+      ASSERT_EQ(0, kvlab::SetFault(at, ERROR_BAD_NETPATH, kill));
+      const DWORD pid = StartConsole();
+      ASSERT_NE(pid, 0u);
+      HWND console = WaitForProcessWindow(pid, "SAN Option Configuration");
+      ASSERT_NE(console, nullptr);
+      // ALBA, the only root, is selected when the console opens.
+      ::PostMessageA(console, WM_COMMAND, MAKEWPARAM(ID_PRIMARY_SECURITY, 0), 0);
+      HWND security = WaitForProcessWindow(pid, "Security");
+      ASSERT_NE(security, nullptr);
+      ::SendMessageA(::GetDlgItem(security, IDC_USERNAME), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("Administrator"));
+      ::SendMessageA(::GetDlgItem(security, IDC_PASSWORD), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("new-pw"));
+      ::PostMessageA(::GetDlgItem(security, IDOK), BM_CLICK, 0, 0);
+      if (!kill && at < 3) {
+        HWND box = WaitForProcessWindow(pid, kCaption);
+        ASSERT_NE(box, nullptr) << what;
+        EXPECT_EQ(kvtest::MessageBoxText(box), failures[at - 1]) << what;
+        ::PostMessageA(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+      }
+      const bool killed = kill && at < 3 && ::WaitForSingleObject(m_child, 10000) == WAIT_OBJECT_0;
+      const std::string want = at < 3 ? "pw/ALBA" : "new-pw/ALBA";
+      // The write when it goes through, then the connection cancelled.
+      for (int i = 0; i < 400 && !killed && (password() != want || !OpenSessions().empty()); ++i) ::Sleep(25);
+      DWORD code = 0;
+      ::GetExitCodeProcess(m_child, &code);
+      const kvlab::FaultSwitch fault = kvlab::ReadFault();
+      ASSERT_EQ(0, kvlab::ClearFault());
+      EndConsole();
+      EXPECT_EQ(killed, kill && at < 3) << what;
+      EXPECT_EQ(fault.Hit(), at < 3) << what;
+      if (killed) {
+        EXPECT_EQ(code, static_cast<DWORD>(ERROR_BAD_NETPATH)) << what;
+      }
+      EXPECT_EQ(password(), want) << what;
+      EXPECT_EQ(OpenSessions(), killed && at == 2 ? Names{"ALBA"} : Names{}) << what;
+      while (kvlab::CancelSession("ALBA", "ipc$") == ERROR_SUCCESS) {
+      }
+      EXPECT_EQ(AuditText(), kAuditClean) << what;
+    }
+  }
 }
 
 }  // namespace

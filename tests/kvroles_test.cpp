@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "LabAdmin.h"
+#include "LabFault.h"
 #include "TestLab.h"
 
 namespace {
@@ -344,6 +346,217 @@ TEST_F(KvrolesTool, RoleCommandsAndTheirFailures) {
     EXPECT_EQ(2u, run.code) << args << "\n" << run.err;
     EXPECT_TRUE(Has(run.err, "usage: kvroles")) << args;
   }
+}
+
+// The system's text for status as kvroles prints it: its first line.
+std::string SystemLine(DWORD status) {
+  char text[512] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, status, 0, text, sizeof(text),
+                 nullptr);
+  std::string line = text;
+  return line.substr(0, line.find_first_of("\r\n"));
+}
+
+// Without a lab (the path a Windows server takes) every call goes to the
+// system: the local table is listed as before, each role command fails with
+// the system's message for its first connection and exit status 1, and the
+// audit checks no server, giving that message as the reason.
+TEST_F(KvrolesTool, WithoutALabEveryRemoteCommandFailsWithTheSystemsMessage) {
+  PasswordFile curlew("kvroles-nolab.txt", "curlew-pw");
+  const std::string curlewArgs = " --user Administrator --password-file \"" + curlew.path + "\"";
+  const ToolRun listed = RunKvroles("list");
+  // What the system answers for a session to a server it cannot reach.
+  std::string remote = "\\\\OSPREY\\ipc$";
+  NETRESOURCEA resource = {};
+  resource.dwScope = RESOURCE_GLOBALNET;
+  resource.dwUsage = RESOURCEUSAGE_CONNECTABLE;
+  resource.lpRemoteName = remote.data();
+  const DWORD status = WNetAddConnection2A(&resource, "osprey-pw", "Administrator", 0);
+  ASSERT_NE(0u, status);
+  const std::string message = SystemLine(status);
+
+  char saved[512] = {};
+  ASSERT_GT(GetEnvironmentVariableA("KV_LAB_ROOT", saved, sizeof(saved)), 0u);
+  ASSERT_TRUE(SetEnvironmentVariableA("KV_LAB_ROOT", (std::string(saved) + "Gone").c_str()));
+  ToolRun list = RunKvroles("list");
+  EXPECT_EQ(0u, list.code) << list.err;
+  EXPECT_EQ(listed.out, list.out);
+  ToolRun audit = RunKvroles("audit");
+  EXPECT_EQ(3u, audit.code) << audit.out << audit.err;
+  for (const char* server : {"OSPREY", "HERON", "KITE", "FALCON"})
+    EXPECT_TRUE(Has(audit.out, std::string("not checked: ") + server + ": " + message)) << server << "\n" << audit.out;
+  for (const std::string& args : {"assign FALCON CURLEW --yes" + curlewArgs, std::string("assign FALCON HERON --yes"),
+                                  std::string("remove OSPREY KITE"), "make-primary CURLEW --yes" + curlewArgs,
+                                  std::string("delete-primary FALCON"), std::string("force-remove KITE --yes")}) {
+    ToolRun run = RunKvroles(args);
+    EXPECT_EQ(1u, run.code) << args << "\n" << run.err;
+    EXPECT_TRUE(Has(run.err, message)) << args << "\n" << run.err;
+  }
+  SetEnvironmentVariableA("KV_LAB_ROOT", saved);
+  for (const auto& [server, primary] :
+       {std::pair{"OSPREY", "OSPREY"}, {"HERON", "OSPREY"}, {"KITE", "OSPREY"}, {"FALCON", "FALCON"}, {"CURLEW", "-"}})
+    EXPECT_EQ(primary, OwnRecord(server)) << server;
+}
+
+// --- fault runs ------------------------------------------------------------
+// Each role command run with the lab's fault switch at its 1st, 2nd, ...
+// remote call until it completes untouched: once failing that call, once
+// killing kvroles there. After every run the servers must be whole: no
+// session left open, and the lab's audit clean, or each disagreement named by
+// `kvroles audit` and put right by `kvroles repair` or a role command.
+
+using Names = std::vector<std::string>;
+const char* const kRoleMachines[] = {"OSPREY", "HERON", "KITE", "FALCON", "CURLEW"};
+const char kAuditClean[] = "audit: no disagreements\n";
+
+bool SessionsOpen() {
+  for (const std::string& m : kvlab::MachineNames())
+    if (kvlab::HasSession(m)) return true;
+  return false;
+}
+
+// What the user's logoff does to the connections of a killed program.
+void CloseSessions() {
+  for (const std::string& m : kvlab::MachineNames())
+    while (kvlab::CancelSession(m, "ipc$") == ERROR_SUCCESS) {
+    }
+}
+
+// The default lab's roles, written on the servers, and the local table
+// showing them.
+void ResetRoles() {
+  for (const char* m : kRoleMachines) {
+    kv::CRegKey root;
+    ASSERT_EQ(0, kvlab::OpenMachineRoot(m, root));
+    const std::string list = kvlab::ProductRoot() + "\\ELODistributedServers";
+    RegDeleteTreeA(root.Get(), list.c_str());
+    RegDeleteKeyA(root.Get(), list.c_str());
+  }
+  ASSERT_EQ(0, kvlab::SetRole("OSPREY", "OSPREY", "Administrator", "osprey-pw"));
+  ASSERT_EQ(0, kvlab::SetRole("HERON", "OSPREY", "Administrator", "heron-pw"));
+  ASSERT_EQ(0, kvlab::SetRole("KITE", "OSPREY", "Administrator", "kite-pw"));
+  ASSERT_EQ(0, kvlab::SetRole("FALCON", "FALCON", "Administrator", "falcon-pw"));
+  ASSERT_EQ(0, kvlab::SetRole("CURLEW", "", "", ""));
+}
+
+void Settle() {
+  for (const char* m : kRoleMachines) ASSERT_TRUE(WaitForLocalRecord(m, OwnRecord(m))) << m;
+}
+
+struct FaultCase {
+  std::string args;
+  std::map<std::string, std::string> records;  // afterwards, "-" for none
+  std::map<std::string, Names> lists;          // afterwards
+};
+
+struct FaultTally {
+  int runs = 0, killed = 0, mendedByRepair = 0, mendedByCommand = 0;
+};
+
+class FaultRuns : public KvrolesTool {
+ protected:
+  void SetUp() override {
+    KvrolesTool::SetUp();
+    kv::CRegKey setting;
+    ASSERT_EQ(0, kvlab::CreateKey(
+                     HKEY_LOCAL_MACHINE,
+                     kvlab::ProductRoot() + "\\DiscoveryImplementationList\\Bellcast\\TandDiscoverySetting", setting));
+    kvlab::WriteDword(setting.Get(), "BCastDelay", 100);
+  }
+  void TearDown() override { kvlab::ClearFault(); }
+
+  // After a run: every disagreement the lab sees is one kvroles names, and
+  // repair (or, for a server with no record left to read, assigning it
+  // again) makes the audit clean.
+  void CheckWhole(const std::string& what, const std::string& kiteArgs, FaultTally& tally) {
+    Settle();
+    const std::string audit = kvlab::AuditText();
+    if (audit == kAuditClean) return;
+    ToolRun named = RunKvroles("audit --json");
+    EXPECT_EQ(1u, named.code) << what << "\n" << audit << named.out << named.err;
+    Json report = Json::parse(named.out, nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << what << "\n" << named.out;
+    size_t at = 0;
+    for (size_t end; (end = audit.find('\n', at)) != std::string::npos; at = end + 1) {
+      const std::string line = audit.substr(at, end - at);
+      if (line.rfind("audit:", 0) == 0) continue;
+      bool found = false;
+      for (const Json& f : report["disagreements"]) {
+        const std::string server = f["server"];
+        const std::string primary = f["primary"].is_null() ? std::string() : f["primary"].get<std::string>();
+        found = found || (Has(line, server) && Has(line, primary));
+      }
+      EXPECT_TRUE(found) << what << ": kvroles audit does not name: " << line << "\n" << named.out;
+    }
+    RunKvroles("repair --yes");
+    Settle();
+    if (kvlab::AuditText() == kAuditClean) {
+      ++tally.mendedByRepair;
+      return;
+    }
+    ToolRun assign = RunKvroles("assign OSPREY KITE --yes" + kiteArgs);
+    EXPECT_EQ(0u, assign.code) << what << "\n" << assign.err;
+    Settle();
+    EXPECT_EQ(kAuditClean, kvlab::AuditText()) << what << " (before: " << audit << ")";
+    ++tally.mendedByCommand;
+  }
+
+  void Run(const FaultCase& c, const std::string& kiteArgs, FaultTally& tally) {
+    const std::string network = SystemLine(ERROR_BAD_NETPATH);
+    for (bool kill : {false, true}) {
+      for (DWORD at = 1; at <= 30; ++at) {
+        ResetRoles();
+        Settle();
+        ASSERT_EQ(0, kvlab::SetFault(at, ERROR_BAD_NETPATH, kill));
+        ToolRun run = RunKvroles(c.args);
+        const kvlab::FaultSwitch fault = kvlab::ReadFault();
+        ASSERT_EQ(0, kvlab::ClearFault());
+        ++tally.runs;
+        const std::string what = c.args + (kill ? ", killed at call " : ", call failing: ") + std::to_string(at);
+        if (fault.Hit() && kill) {
+          ++tally.killed;
+          EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NETPATH), run.code) << what << "\n" << run.err;
+          EXPECT_EQ(at, fault.calls) << what;
+          CloseSessions();
+        } else if (fault.Hit()) {
+          EXPECT_EQ(1u, run.code) << what << "\n" << run.out << run.err;
+          EXPECT_TRUE(Has(run.err, network)) << what << "\n" << run.err;
+        } else {
+          EXPECT_EQ(0u, run.code) << what << "\n" << run.err;
+          for (const auto& [server, primary] : c.records) EXPECT_EQ(primary, OwnRecord(server)) << what << server;
+          for (const auto& [primary, members] : c.lists)
+            EXPECT_EQ(members, kvlab::ListMembers(primary)) << what << primary;
+        }
+        EXPECT_FALSE(SessionsOpen()) << what;
+        CheckWhole(what, kiteArgs, tally);
+        if (!fault.Hit() || ::testing::Test::HasFailure()) break;
+      }
+    }
+  }
+};
+
+TEST_F(FaultRuns, EveryRoleCommandFailedAndKilledAtEachRemoteCallLeavesTheServersWhole) {
+  PasswordFile curlew("kvroles-curlew.txt", "curlew-pw"), kite("kvroles-kite.txt", "kite-pw");
+  const std::string curlewArgs = " --user Administrator --password-file \"" + curlew.path + "\"";
+  const std::string kiteArgs = " --user Administrator --password-file \"" + kite.path + "\"";
+  const std::vector<FaultCase> cases = {
+      {"assign FALCON CURLEW --yes" + curlewArgs, {{"CURLEW", "FALCON"}}, {{"FALCON", {"CURLEW"}}}},
+      {"assign FALCON HERON --yes", {{"HERON", "FALCON"}}, {{"FALCON", {"HERON"}}, {"OSPREY", {"KITE"}}}},
+      {"remove OSPREY KITE", {{"KITE", "-"}}, {{"OSPREY", {"HERON"}}}},
+      {"make-primary CURLEW --yes" + curlewArgs, {{"CURLEW", "CURLEW"}}, {}},
+      {"make-primary HERON --yes", {{"HERON", "HERON"}}, {{"OSPREY", {"KITE"}}}},
+      {"delete-primary FALCON", {{"FALCON", "-"}}, {{"FALCON", {}}}},
+      {"force-remove KITE --yes", {{"KITE", "-"}}, {{"OSPREY", {"HERON", "KITE"}}}},
+  };
+  FaultTally tally;
+  for (const FaultCase& c : cases) {
+    Run(c, kiteArgs, tally);
+    if (HasFailure()) break;
+  }
+  std::printf(
+      "fault runs: %d runs of %zu commands (%d killed); %d left disagreements put right by repair, %d by a "
+      "role command\n",
+      tally.runs, cases.size(), tally.killed, tally.mendedByRepair, tally.mendedByCommand);
 }
 
 }  // namespace

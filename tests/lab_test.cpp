@@ -8,6 +8,7 @@
 
 #include "Bus.h"
 #include "LabAdmin.h"
+#include "Remote.h"
 #include "TestLab.h"
 
 namespace {
@@ -149,6 +150,31 @@ TEST_F(LabTool, ChangesAndBadInput) {
   EXPECT_FALSE(kvlab::Reach("ALPHA").online);
   EXPECT_EQ(0u, Kvlab("online alpha").code);
   EXPECT_TRUE(kvlab::Reach("ALPHA").online);
+
+  // The fault switch, set by the tool before this process has met it (so
+  // this process's view of it starts from the lab), then set again while
+  // this process holds that view; the tool reports the count.
+  auto connect = [] {
+    kv::CRegKey key;
+    return kvr::RegConnectRegistryA("ALPHA", HKEY_LOCAL_MACHINE, key.Put());
+  };
+  EXPECT_EQ("fault: none set\r\n", Kvlab("fault").output);
+  EXPECT_EQ(0u, Kvlab("fault --after 2 --status 1231").code);
+  EXPECT_EQ(0, connect());
+  EXPECT_EQ(1231, connect());
+  EXPECT_EQ(0, connect());
+  EXPECT_EQ("fault: call 2 fails with status 1231 (hit); 3 call(s) since it was set\r\n", Kvlab("fault").output);
+  EXPECT_EQ(0u, Kvlab("fault --clear").code);
+  EXPECT_EQ(0, connect());
+  EXPECT_EQ("fault: none set\r\n", Kvlab("fault").output);
+  EXPECT_EQ(0u, Kvlab("fault --after 1").code);
+  EXPECT_EQ(ERROR_BAD_NETPATH, connect());
+  EXPECT_EQ(0u, Kvlab("fault --after 4 --kill").code);
+  EXPECT_EQ("fault: call 4 ends its process with status 53; 0 call(s) since it was set\r\n", Kvlab("fault").output);
+  for (const char* bad : {"fault --after 0", "fault --status 5", "fault --after 2 --status 0", "fault --after two",
+                          "fault --clear --after 2", "fault --kill"})
+    EXPECT_EQ(2u, Kvlab(bad).code) << bad;
+  EXPECT_EQ(0u, Kvlab("fault --clear").code);
   ToolRun role = Kvlab("set-role ALPHA ALPHA --user admin --password secret-pw");
   EXPECT_EQ(0u, role.code);
   EXPECT_EQ(std::string::npos, role.output.find("secret-pw"));

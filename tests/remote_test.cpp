@@ -2,7 +2,10 @@
 // for connections, the remote registry and the service manager.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "Bus.h"
+#include "LabFault.h"
 #include "LabStore.h"
 #include "Remote.h"
 #include "TestLab.h"
@@ -272,6 +275,64 @@ TEST_F(RemoteSeam, ARemovedMachineTakesItsSessionsWithIt) {
   HKEY key = nullptr;
   EXPECT_EQ(ERROR_ACCESS_DENIED, kvr::RegConnectRegistryA("ALPHA", HKEY_LOCAL_MACHINE, &key));
   EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_CONNECTED), kvr::WNetCancelConnection2A(IpcName("ALPHA").c_str(), 0, TRUE));
+}
+
+// The fault switch: only calls that cross the network count, across every
+// kind of call; the Nth fails once with the status set (or the default) and
+// the count goes on until the switch is cleared; a switch left behind by a
+// removed lab is no switch.
+TEST_F(RemoteSeam, TheFaultSwitchFailsTheNthCallThatCrossesTheNetworkOnce) {
+  const std::string local = kvlab::LocalComputerName();
+  Ipc alpha("ALPHA");
+  auto countedCalls = [&](DWORD failAt, DWORD status) {
+    std::vector<DWORD> got;
+    auto note = [&](bool ok) { got.push_back(ok ? 0 : GetLastError()); };
+    kv::CRegKey key;
+    // Not counted: the local machine, cancelling a connection, closing a handle.
+    EXPECT_EQ(0, kvr::RegConnectRegistryA(local.c_str(), HKEY_LOCAL_MACHINE, key.Put()));
+    kvr::CServiceHandle localScm(kvr::OpenSCManagerA(local.c_str(), nullptr, SC_MANAGER_CONNECT));
+    EXPECT_TRUE(localScm);
+    got.push_back(kvr::WNetAddConnection2A(&alpha, "alpha-pw", "Administrator", 0));
+    kvr::WNetCancelConnection2A(IpcName("ALPHA").c_str(), 0, TRUE);
+    got.push_back(static_cast<DWORD>(kvr::RegConnectRegistryA("BETA", HKEY_LOCAL_MACHINE, key.Put())));
+    kvr::CServiceHandle scm(kvr::OpenSCManagerA("BETA", nullptr, SC_MANAGER_CONNECT));
+    note(static_cast<bool>(scm));
+    if (!scm) scm.Reset(kvr::OpenSCManagerA("BETA", nullptr, SC_MANAGER_CONNECT));
+    kvr::CServiceHandle svc(kvr::OpenServiceA(scm.Get(), "kvdiscoverysvc", SERVICE_QUERY_STATUS));
+    note(static_cast<bool>(svc));
+    if (!svc) svc.Reset(kvr::OpenServiceA(scm.Get(), "kvdiscoverysvc", SERVICE_QUERY_STATUS));
+    SERVICE_STATUS s = {};
+    note(kvr::QueryServiceStatus(svc.Get(), &s));
+    svc.Reset();
+    scm.Reset();
+    // A name the lab does not know counts too (it is looked for on the network).
+    got.push_back(static_cast<DWORD>(kvr::RegConnectRegistryA("NOSUCHBOX", HKEY_LOCAL_MACHINE, key.Put())));
+    std::vector<DWORD> want = {0, 0, 0, 0, 0, ERROR_BAD_NETPATH};
+    if (failAt) want[failAt - 1] = status;
+    return got == want;
+  };
+  EXPECT_TRUE(countedCalls(0, 0));
+  EXPECT_FALSE(kvlab::ReadFault().set);
+  // A handle that could not be had is asked for once more, and counted.
+  for (DWORD at = 1; at <= 6; ++at) {
+    const DWORD status = at == 3 || at == 6 ? ERROR_NETNAME_DELETED : ERROR_BAD_NETPATH;
+    ASSERT_EQ(0, status == ERROR_BAD_NETPATH ? kvlab::SetFault(at) : kvlab::SetFault(at, status));
+    EXPECT_TRUE(countedCalls(at, status)) << "fault at call " << at;
+    kvlab::FaultSwitch f = kvlab::ReadFault();
+    EXPECT_TRUE(f.set && f.Hit()) << at;
+    EXPECT_EQ(f.calls, at == 3 || at == 4 ? 7u : 6u) << at;
+  }
+  ASSERT_EQ(0, kvlab::ClearFault());
+  EXPECT_FALSE(kvlab::ReadFault().set);
+  EXPECT_TRUE(countedCalls(0, 0));
+  EXPECT_EQ(0u, kvlab::ReadFault().calls);
+
+  ASSERT_EQ(0, kvlab::SetFault(1));
+  kv::CRegKey root;
+  ASSERT_EQ(0, kvlab::OpenKey(HKEY_LOCAL_MACHINE, kvlab::LabRoot(), KEY_ALL_ACCESS, root));
+  ASSERT_EQ(0, ::RegDeleteValueA(root.Get(), "FaultAfter"));
+  EXPECT_TRUE(countedCalls(0, 0));
+  EXPECT_EQ(static_cast<LONG>(ERROR_INVALID_PARAMETER), kvlab::SetFault(0));
 }
 
 }  // namespace

@@ -80,6 +80,15 @@ bool ConfirmOverride(const char* server, const RoleRecord& record) {
   return RoleStoreUser().Confirm(text, FailureCaption());
 }
 
+// True when a failed read of a server's record still tells its role: no
+// record at all, or one of the wrong size (which the write replaces). Any
+// other failure (the server went away half way, no access) leaves the role
+// unknown: going on as if there were none would leave the server in a
+// previous primary's list and report success.
+bool ReadTellsRole(DWORD status) {
+  return status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA || status == ERROR_INVALID_DATA;
+}
+
 // The previous primary that a record names, when it names one other than
 // server. A record with an empty primary name names none: an empty machine
 // name would otherwise mean this machine's own list.
@@ -121,7 +130,12 @@ DWORD AssignDistributed(const char* primary, const char* server) {
 
   RoleRecord old{};
   DWORD size = 0;
-  if (ReadRecord(server, old, size) == ERROR_SUCCESS) {
+  status = ReadRecord(server, old, size);
+  if (status != ERROR_SUCCESS && !ReadTellsRole(status)) {
+    ShowFailure(status);
+    return status;
+  }
+  if (status == ERROR_SUCCESS) {
     if (!ConfirmOverride(server, old)) return SessionCancelled;
     // The previous primary's list is reached over a session of its own, as
     // Make Primary does, unless it is the new primary, whose session (named
@@ -201,7 +215,12 @@ DWORD MakePrimary(const char* server) {
 
   RoleRecord old{};
   DWORD size = 0;
-  if (ReadRecord(server, old, size) == ERROR_SUCCESS) {
+  status = ReadRecord(server, old, size);
+  if (status != ERROR_SUCCESS && !ReadTellsRole(status)) {
+    ShowFailure(status);
+    return status;
+  }
+  if (status == ERROR_SUCCESS) {
     if (!ConfirmOverride(server, old)) return SessionCancelled;
     std::string previous;
     if (NamesOtherPrimary(server, old, previous)) {
@@ -232,8 +251,12 @@ DWORD DeletePrimary(const char* server) {
     ShowFailure(status);
     return status;
   }
-  EditDistributedList(server, nullptr, ListDelete);  // a list left behind names no one's role
-  return 0;
+  // The record is gone either way; a list that could not be deleted stays
+  // on a server that is no longer a primary, which the user must hear of
+  // rather than be told it went through.
+  status = static_cast<DWORD>(EditDistributedList(server, nullptr, ListDelete));
+  if (status != ERROR_SUCCESS) ShowFailure(status);
+  return status;
 }
 
 bool ConfirmationWait(HWND owner, const char* server, const ExpectedState& state) {

@@ -17,7 +17,9 @@ DWORD RemoveDistributed(const char* primary, const char* server);
 DWORD ForceRemoveDistributed(const char* server);
 // Makes server a Primary Server (detaching it from a previous primary).
 DWORD MakePrimary(const char* server);
-// Clears a primary's record and deletes its distributed-servers list.
+// Clears a primary's record and deletes its distributed-servers list. A
+// list that cannot be deleted is shown and its status returned (the record
+// stays cleared).
 DWORD DeletePrimary(const char* server);
 
 // Adds server to primary's list; a failure is shown and returned.
