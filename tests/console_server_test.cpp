@@ -297,25 +297,18 @@ TEST_F(ServerCommandsTest, APrimaryListsItsMembersOverOneSessionAndClosingCancel
     // A value named longer than any server name comes before HERON in the
     // registry's order: it is read, and does not hide HERON.
     const std::string longName(300, 'W');
-    {
-      kv::CRegKey root, list;
-      ASSERT_EQ(0, kvlab::OpenMachineRoot("OSPREY", root));
-      ASSERT_EQ(0, kvlab::OpenKey(root.Get(), kvlab::ProductRoot() + "\\ELODistributedServers", KEY_ALL_ACCESS, list));
-      ASSERT_EQ(0, ::RegDeleteValueA(list.Get(), "HERON"));
-      for (const std::string& name : {longName, std::string("HERON")})
-        ASSERT_EQ(0, ::RegSetValueExA(list.Get(), name.c_str(), 0, REG_SZ, nullptr, 0));
-    }
+    kv::CRegKey root, list;
+    ASSERT_EQ(0, kvlab::OpenMachineRoot("OSPREY", root));
+    ASSERT_EQ(0, kvlab::OpenKey(root.Get(), kvlab::ProductRoot() + "\\ELODistributedServers", KEY_ALL_ACCESS, list));
+    ASSERT_EQ(0, ::RegDeleteValueA(list.Get(), "HERON"));
+    for (const std::string& name : {longName, std::string("HERON")})
+      ASSERT_EQ(0, ::RegSetValueExA(list.Get(), name.c_str(), 0, REG_SZ, nullptr, 0));
     SelectTab(dlg, 1);
     EXPECT_TRUE(::GetWindowLongA(page, GWL_STYLE) & WS_VISIBLE);
     EXPECT_FALSE(::GetWindowLongA(dlg.m_listProducts.GetSafeHwnd(), GWL_STYLE) & WS_VISIBLE);
     ASSERT_EQ(members.GetItemCount(), 3);
     EXPECT_EQ(members.GetItemText(2).substr(0, 40), longName.substr(0, 40));
-    {
-      kv::CRegKey root, list;
-      ASSERT_EQ(0, kvlab::OpenMachineRoot("OSPREY", root));
-      ASSERT_EQ(0, kvlab::OpenKey(root.Get(), kvlab::ProductRoot() + "\\ELODistributedServers", KEY_ALL_ACCESS, list));
-      ASSERT_EQ(0, ::RegDeleteValueA(list.Get(), longName.c_str()));
-    }
+    ASSERT_EQ(0, ::RegDeleteValueA(list.Get(), longName.c_str()));
     members.Send(LVM_DELETEITEM, 2, 0);
     EXPECT_EQ(Names(members), (std::vector<std::string>{"HERON", "KITE"}));
     for (int i = 0; i < members.GetItemCount(); ++i) EXPECT_EQ(members.GetItemImage(i), 1) << i;

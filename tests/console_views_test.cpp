@@ -239,7 +239,7 @@ TEST_F(ConsoleViews, DamagedRecordsGiveNoRoleTheirServersAreListedMarkedAndTheSt
   ASSERT_TRUE(kvlab::WaitForTable({"SWIFT"}, 10000));
   CRoleConsoleDlg dlg;
   ASSERT_TRUE(dlg.Create(nullptr));
-  ASSERT_TRUE(damaged::WriteAndWait(damaged::Cases()));
+  ASSERT_TRUE(damaged::WriteAndWait(damaged::kCases));
   dlg.RefreshServerViews();
 
   // No role from any of them, no primary named by one, no server twice.
@@ -247,12 +247,12 @@ TEST_F(ConsoleViews, DamagedRecordsGiveNoRoleTheirServersAreListedMarkedAndTheSt
   std::vector<std::string> listed = ListNames(dlg.m_listServers);
   std::sort(listed.begin(), listed.end());
   std::vector<std::string> expected = {kvlab::LocalComputerName()};
-  for (const damaged::Case& c : damaged::Cases()) expected.push_back(c.machine);
+  for (const damaged::Case& c : damaged::kCases) expected.push_back(c.machine);
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(listed, expected);
   const std::string note = dlg.m_statusBar.GetText(1);
   EXPECT_EQ(note.rfind("Damaged role record: ", 0), 0u) << note;
-  for (const damaged::Case& c : damaged::Cases()) {
+  for (const damaged::Case& c : damaged::kCases) {
     int i = dlg.FindListItem(c.machine);
     ASSERT_GE(i, 0) << c.machine;
     EXPECT_EQ(dlg.m_listServers.GetItemImage(i), 1) << c.machine;

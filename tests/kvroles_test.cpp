@@ -259,35 +259,23 @@ TEST_F(KvrolesTool, ListAuditAndRepairAgainstDrift) {
   EXPECT_FALSE(Has(list.out + audit.out + text.out + repair.out + repair.err, "-pw"));
 }
 
-// The local table's record of server, waited for until it names primary.
-bool WaitForLocalValue(const std::string& server, const std::string& primary) {
-  for (int waited = 0; waited < 15000; waited += 50) {
-    damaged::Value v = damaged::LocalValue(server);
-    if (v.bytes.size() == sizeof(RoleRecord) && std::string(v.bytes.c_str()) == primary) return true;
-    Sleep(50);
-  }
-  return false;
-}
-
 TEST_F(KvrolesTool, DamagedRecordsAndHostileNamesAreShownAsSuchAndBlockRoleCommands) {
-  ASSERT_TRUE(damaged::WriteAndWait(damaged::Cases()));
+  ASSERT_TRUE(damaged::WriteAndWait(damaged::kCases));
   ToolRun list = RunKvroles("list --json");
   ASSERT_EQ(0u, list.code) << list.err;
   std::map<std::string, std::string> roles;
   for (const Json& r : Json::parse(list.out)) EXPECT_TRUE(roles.emplace(r["server"], r["role"]).second) << r;
   EXPECT_EQ("primary", roles["OSPREY"]);
-  for (const damaged::Case& c : damaged::Cases()) EXPECT_EQ("damaged-record", roles[c.machine]) << c.machine;
+  for (const damaged::Case& c : damaged::kCases) EXPECT_EQ("damaged-record", roles[c.machine]) << c.machine;
   EXPECT_EQ(0u, roles.count("CURL"));
   EXPECT_EQ(0u, roles.count(""));
   EXPECT_TRUE(Has(RunKvroles("list").out, "damaged record"));
 
   ToolRun audit = RunKvroles("audit --json");
   EXPECT_EQ(1u, audit.code) << audit.out << audit.err;
-  std::set<std::string> damagedServers;
-  const Json report = Json::parse(audit.out);
-  for (const Json& f : report["disagreements"])
-    if (f["kind"] == "damaged-record") damagedServers.insert(f["server"]);
-  EXPECT_EQ((std::set<std::string>{"CURLEW", "KITE", "PLOVER", "SWIFT"}), damagedServers) << audit.out;
+  std::set<Finding> findings = Findings(Json::parse(audit.out));
+  for (const char* server : {"CURLEW", "KITE", "PLOVER", "SWIFT"})
+    EXPECT_EQ(1u, findings.count({"damaged-record", server, "", false})) << server << audit.out;
 
   // Make Primary on KITE, whose long record hides that OSPREY lists it:
   // refused with the reason, nothing changed; Force to Remove clears it.
@@ -297,18 +285,16 @@ TEST_F(KvrolesTool, DamagedRecordsAndHostileNamesAreShownAsSuchAndBlockRoleComma
   EXPECT_EQ(1u, make.code);
   EXPECT_TRUE(Has(make.err, "The role record of KITE is damaged")) << make.err;
   EXPECT_EQ((std::vector<std::string>{"HERON", "KITE"}), kvlab::ListMembers("OSPREY"));
-  EXPECT_EQ(80u, damaged::LocalValue("KITE").bytes.size());
+  EXPECT_EQ(80u, damaged::Local("KITE").bytes.size());
   ToolRun force = RunKvroles("force-remove KITE" + kiteArgs);
   EXPECT_EQ(0u, force.code) << force.err;
   EXPECT_EQ("-", OwnRecord("KITE"));
 
   // Names from the SAN: a terminal escape and a byte outside ASCII (code
   // page 1252). Text output escapes control bytes; JSON carries UTF-8.
-  ASSERT_EQ(0,
-            damaged::WriteValue("CURLEW", {REG_BINARY, damaged::Record("\x1B[2JX", 76, "Administrator", "curlew-pw")}));
-  ASSERT_EQ(0, damaged::WriteValue("SWIFT", {REG_BINARY, damaged::Record("CAF\xC9", 76, "Administrator", "swift-pw")}));
-  ASSERT_TRUE(WaitForLocalValue("CURLEW", "\x1B[2JX"));
-  ASSERT_TRUE(WaitForLocalValue("SWIFT", "CAF\xC9"));
+  ASSERT_TRUE(
+      damaged::WriteAndWait({{"CURLEW", REG_BINARY, damaged::Record("\x1B[2JX", 76, "Administrator", "curlew-pw")},
+                             {"SWIFT", REG_BINARY, damaged::Record("CAF\xC9", 76, "Administrator", "swift-pw")}}));
   ToolRun json = RunKvroles("list --json");
   ASSERT_EQ(0u, json.code) << json.err;
   std::map<std::string, std::string> primaries;
@@ -316,9 +302,7 @@ TEST_F(KvrolesTool, DamagedRecordsAndHostileNamesAreShownAsSuchAndBlockRoleComma
     if (r["role"] == "distributed") primaries[r["server"]] = r["primary"];
   EXPECT_EQ("\x1B[2JX", primaries["CURLEW"]);
   EXPECT_EQ("CAF\xC3\x89", primaries["SWIFT"]);
-  ToolRun auditJson = RunKvroles("audit --json");
-  EXPECT_EQ(1u, auditJson.code) << auditJson.err;
-  EXPECT_NO_THROW(Json::parse(auditJson.out)) << auditJson.out;
+  EXPECT_NO_THROW(Json::parse(RunKvroles("audit --json").out));
   PasswordFile good("kvroles-curlew.txt", "curlew-pw");
   for (const std::string& args :
        {std::string("list"), std::string("list --csv"), std::string("audit"),
