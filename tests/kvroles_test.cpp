@@ -322,14 +322,17 @@ TEST_F(KvrolesTool, AuditJudgesWhatItCannotReachByTheLocalTable) {
   ASSERT_TRUE(WaitForLocalRecord("PLOVER", "CURLEW"));
   // KITE is unreachable while the local table agrees with OSPREY's list.
   ASSERT_EQ(0, kvlab::SetOnline("KITE", false));
-  // The local copy of HERON's record is cut short: no stored credentials.
+  // The local copies of HERON's and SWIFT's records are cut short: no stored
+  // credentials. SWIFT trusts this account: it is read all the same.
+  ASSERT_EQ(0, kvlab::SetRole("SWIFT", "SWIFT", "Administrator", "swift-pw"));
+  ASSERT_TRUE(WaitForLocalRecord("SWIFT", "SWIFT"));
   ASSERT_EQ(0, lab.StopLocalDiscovery());
-  {
+  for (const char* server : {"HERON", "SWIFT"}) {
     kv::CRegKey key;
-    ASSERT_EQ(
-        0, kvlab::OpenKey(HKEY_LOCAL_MACHINE, kvlab::DiscoveryTableRoot() + "\\HERON\\SanOption", KEY_ALL_ACCESS, key));
-    ASSERT_EQ(0, kvlab::WriteBinary(key.Get(), "Slot_1",
-                                    damaged::Record("OSPREY", 76, "Administrator", "heron-pw").data(), 24));
+    const std::string path = kvlab::DiscoveryTableRoot() + "\\" + server + "\\SanOption";
+    ASSERT_EQ(0, kvlab::OpenKey(HKEY_LOCAL_MACHINE, path, KEY_ALL_ACCESS, key));
+    ASSERT_EQ(0,
+              kvlab::WriteBinary(key.Get(), "Slot_1", damaged::Record("OSPREY", 76, "Administrator", "pw").data(), 24));
   }
   ToolRun audit = RunKvroles("audit --json");
   EXPECT_EQ(1u, audit.code) << audit.err;
@@ -342,6 +345,7 @@ TEST_F(KvrolesTool, AuditJudgesWhatItCannotReachByTheLocalTable) {
   for (const Json& skip : report["notChecked"]) notChecked[skip["server"]] = skip["reason"];
   EXPECT_TRUE(Has(notChecked["HERON"], "no stored credentials")) << audit.out;
   EXPECT_TRUE(Has(notChecked["KITE"], "network")) << audit.out;
+  EXPECT_NE(report["checked"].end(), std::find(report["checked"].begin(), report["checked"].end(), "SWIFT"));
 }
 
 struct CommandCase {
