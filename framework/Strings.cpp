@@ -43,6 +43,22 @@ std::string FixedField(const void* field, size_t width) {
   return std::string(p, nul ? static_cast<const char*>(nul) - p : width);
 }
 
+std::string EscapeControlBytes(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    if (c >= 0x20 && c != 0x7F) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    static const char kHex[] = "0123456789ABCDEF";
+    out += "\\x";
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+  }
+  return out;
+}
+
 std::string GetText(HWND hwnd) {
   int n = ::GetWindowTextLengthA(hwnd);
   std::string text(static_cast<size_t>(n > 0 ? n : 0) + 1, '\0');

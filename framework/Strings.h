@@ -17,6 +17,11 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 // never reads past the field, even when it holds no NUL.
 std::string FixedField(const void* field, size_t width);
 
+// The text with every control byte and DEL written as \xNN (upper-case hex),
+// so that bytes from elsewhere cannot move a terminal's cursor, clear its
+// screen or break a line; every other byte stays as it is.
+std::string EscapeControlBytes(const std::string& text);
+
 // Window text of a control or window.
 std::string GetText(HWND hwnd);
 

@@ -270,10 +270,10 @@ LONG ReadRecord(const std::string& machine, RoleRecord& record) {
   LONG rc = OpenMachineRoot(machine, root);
   if (rc == ERROR_SUCCESS) rc = OpenKey(root.Get(), kvcore::OwnRecordPath(kSanProductCode), KEY_READ, key);
   if (rc != ERROR_SUCCESS) return rc;
-  DWORD size = sizeof(record);
+  DWORD size = sizeof(record), type = REG_NONE;
   std::memset(&record, 0, sizeof(record));
-  rc = ::RegQueryValueExA(key.Get(), "Slot_1", nullptr, nullptr, reinterpret_cast<BYTE*>(&record), &size);
-  if (rc == ERROR_SUCCESS && size != sizeof(record)) rc = ERROR_INVALID_DATA;
+  rc = ::RegQueryValueExA(key.Get(), "Slot_1", nullptr, &type, reinterpret_cast<BYTE*>(&record), &size);
+  if (rc == ERROR_SUCCESS && (size != sizeof(record) || type != REG_BINARY)) rc = ERROR_INVALID_DATA;
   return rc;
 }
 
@@ -718,6 +718,8 @@ int Audit(FILE* out) {
     std::string primary = rc == ERROR_SUCCESS ? FieldText(r.primaryName, 24) : std::string();
     if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
       report(m + ": role record is damaged (status " + std::to_string(rc) + ")");
+    else if (rc == ERROR_SUCCESS && primary.empty())
+      report(m + ": role record is damaged (it names no primary)");
     if (!primary.empty() && primary != m) {
       std::string p = FindMachine(primary);
       if (p.empty()) {

@@ -294,9 +294,22 @@ TEST_F(ServerCommandsTest, APrimaryListsItsMembersOverOneSessionAndClosingCancel
     const kv::CListCtrl& members = dlg.m_pageDistributed.m_listServers;
     EXPECT_EQ(members.GetItemCount(), 0);
 
+    // A value named longer than any server name comes before HERON in the
+    // registry's order: it is read, and does not hide HERON.
+    const std::string longName(300, 'W');
+    kv::CRegKey root, list;
+    ASSERT_EQ(0, kvlab::OpenMachineRoot("OSPREY", root));
+    ASSERT_EQ(0, kvlab::OpenKey(root.Get(), kvlab::ProductRoot() + "\\ELODistributedServers", KEY_ALL_ACCESS, list));
+    ASSERT_EQ(0, ::RegDeleteValueA(list.Get(), "HERON"));
+    for (const std::string& name : {longName, std::string("HERON")})
+      ASSERT_EQ(0, ::RegSetValueExA(list.Get(), name.c_str(), 0, REG_SZ, nullptr, 0));
     SelectTab(dlg, 1);
     EXPECT_TRUE(::GetWindowLongA(page, GWL_STYLE) & WS_VISIBLE);
     EXPECT_FALSE(::GetWindowLongA(dlg.m_listProducts.GetSafeHwnd(), GWL_STYLE) & WS_VISIBLE);
+    ASSERT_EQ(members.GetItemCount(), 3);
+    EXPECT_EQ(members.GetItemText(2).substr(0, 40), longName.substr(0, 40));
+    ASSERT_EQ(0, ::RegDeleteValueA(list.Get(), longName.c_str()));
+    members.Send(LVM_DELETEITEM, 2, 0);
     EXPECT_EQ(Names(members), (std::vector<std::string>{"HERON", "KITE"}));
     for (int i = 0; i < members.GetItemCount(); ++i) EXPECT_EQ(members.GetItemImage(i), 1) << i;
     EXPECT_EQ(members.GetSelectedItem(), 0);
@@ -410,24 +423,24 @@ TEST_F(ServerCommandsTest, PagesOpenTheirSessionOnceShowFailuresOnceAndCancelOnl
     EXPECT_EQ(SessionUses("CURLEW"), 0u);
   }
 
-  // KITE's record is cut short: no stored credentials, so the prompt asks;
-  // cancelled, the page stays empty without a word; answered, the session
-  // opens but the record cannot be read, which the page shows once. Its
-  // "DS Status" then has no name and does nothing.
+  // KITE's record is cut short on the server after the local table took its
+  // whole copy (the local Discovery Service is stopped). With its account
+  // gone the retry prompt asks and, cancelled, the page stays empty without
+  // a word; with it, the session opens on the stored credentials but the
+  // record cannot be read, which the page shows once. Its "DS Status" then
+  // has no name and does nothing.
+  ASSERT_EQ(0, m_lab.StopLocalDiscovery());
   unsigned char shortRecord[24] = "OSPREY";
   WriteOwnRecord("KITE", shortRecord, sizeof(shortRecord));
-  ASSERT_TRUE(WaitForRecord("KITE", "OSPREY", sizeof(shortRecord)));
   // A session to KITE is open already, not the page's to cancel.
   ASSERT_EQ(0, kvlab::AddSession("KITE", "ipc$", "Administrator"));
   for (bool answer : {false, true}) {
     kvtest::ScriptedUser user;
-    user.Dialog("Security", [answer](kvtest::DialogDriver& d) {
-      if (!answer) return d.Press(IDCANCEL);
-      d.Type(IDC_USERNAME, "Administrator");
-      d.Type(IDC_PASSWORD, "pw");
-      d.Press(IDOK);
-    });
-    if (answer) user.AnswerBox(IDOK);
+    // Without the account, the retry prompt comes and is cancelled.
+    if (!answer) {
+      ASSERT_EQ(0, kvlab::RemoveAccount("KITE", "Administrator"));
+    }
+    user.AnswerBox(answer ? IDOK : IDCANCEL);
     const DiscoveryEntry entry = TableEntry("KITE");
     CServerPropertiesDlg dlg(&entry);
     ASSERT_TRUE(dlg.Create(nullptr));
@@ -437,7 +450,7 @@ TEST_F(ServerCommandsTest, PagesOpenTheirSessionOnceShowFailuresOnceAndCancelOnl
     ::SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_DS_STATUS, BN_CLICKED), 0);
     EXPECT_TRUE(user.Finish()) << user.Report();
     std::vector<kvtest::SeenBox> boxes = user.Boxes();
-    ASSERT_EQ(boxes.size(), answer ? 1u : 0u);
+    ASSERT_EQ(boxes.size(), 1u);
     if (answer) {
       EXPECT_EQ(boxes[0].caption, kFailedCaption);
       EXPECT_EQ(boxes[0].text, SystemErrorText(ERROR_INVALID_DATA));
@@ -446,8 +459,24 @@ TEST_F(ServerCommandsTest, PagesOpenTheirSessionOnceShowFailuresOnceAndCancelOnl
     EXPECT_EQ(SessionUses("KITE"), answer ? 2u : 1u);
     dlg.DestroyWindow();
     EXPECT_EQ(SessionUses("KITE"), 1u);
+    if (!answer) {
+      ASSERT_EQ(0, kvlab::SetAccount("KITE", "Administrator", "pw"));
+    }
   }
   kvlab::CancelSession("KITE", "ipc$");
+
+  // A damaged copy in the local table gives KITE no role: no second tab.
+  {
+    kv::CRegKey key;
+    ASSERT_EQ(
+        0, kvlab::OpenKey(HKEY_LOCAL_MACHINE, kvlab::DiscoveryTableRoot() + "\\KITE\\SanOption", KEY_ALL_ACCESS, key));
+    ASSERT_EQ(0, kvlab::WriteBinary(key.Get(), "Slot_1", shortRecord, sizeof(shortRecord)));
+    const DiscoveryEntry entry = TableEntry("KITE");
+    CServerPropertiesDlg dlg(&entry);
+    ASSERT_TRUE(dlg.Create(nullptr));
+    EXPECT_EQ(dlg.m_nRole, RoleNone);
+    EXPECT_EQ(TabTexts(dlg.m_tab.GetSafeHwnd()), std::vector<std::string>{"Products"});
+  }
 }
 
 // Run modally as the user sees it: the focus on the products list, a real

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "App.h"
+#include "DamagedRecords.h"
 #include "Dunlin.h"
 #include "Handles.h"
 #include "LabAdmin.h"
@@ -231,6 +232,43 @@ TEST_F(ConsoleViews, APrimaryWithoutRecordStaysWhileMembersNameItAndAnUnconfirme
   SetRoleAndWait("OSPREY", "OSPREY");
   dlg.RefreshServerViews();
   EXPECT_EQ(TreeShape(dlg.m_treeServers), "FALCON/0[];OSPREY/0[HERON/1,KITE/1]");
+}
+
+TEST_F(ConsoleViews, DamagedRecordsGiveNoRoleTheirServersAreListedMarkedAndTheStatusLineNamesThem) {
+  ASSERT_EQ(0, m_lab.Add("SWIFT"));
+  ASSERT_TRUE(kvlab::WaitForTable({"SWIFT"}, 10000));
+  CRoleConsoleDlg dlg;
+  ASSERT_TRUE(dlg.Create(nullptr));
+  ASSERT_TRUE(damaged::WriteAndWait(damaged::kCases));
+  dlg.RefreshServerViews();
+
+  // No role from any of them, no primary named by one, no server twice.
+  EXPECT_EQ(TreeShape(dlg.m_treeServers), "OSPREY/0[]");
+  std::vector<std::string> listed = ListNames(dlg.m_listServers);
+  std::sort(listed.begin(), listed.end());
+  std::vector<std::string> expected = {kvlab::LocalComputerName()};
+  for (const damaged::Case& c : damaged::kCases) expected.push_back(c.machine);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(listed, expected);
+  const std::string note = dlg.m_statusBar.GetText(1);
+  EXPECT_EQ(note.rfind("Damaged role record: ", 0), 0u) << note;
+  for (const damaged::Case& c : damaged::kCases) {
+    int i = dlg.FindListItem(c.machine);
+    ASSERT_GE(i, 0) << c.machine;
+    EXPECT_EQ(dlg.m_listServers.GetItemImage(i), 1) << c.machine;
+    EXPECT_NE(note.find(c.machine), std::string::npos) << c.machine << ": " << note;
+  }
+  EXPECT_EQ(dlg.m_listServers.GetItemImage(dlg.FindListItem(kvlab::LocalComputerName())), 0);
+
+  // Mended, KITE takes its role again and the note forgets it; the note
+  // stays after an operation ends.
+  SetRoleAndWait("KITE", "OSPREY");
+  dlg.RefreshServerViews();
+  EXPECT_EQ(TreeShape(dlg.m_treeServers), "OSPREY/0[KITE/1]");
+  dlg.ShowOperation(IDS_OP_REFRESH);
+  dlg.ShowOperation(0);
+  EXPECT_EQ(dlg.m_statusBar.GetText(1).find("KITE"), std::string::npos);
+  EXPECT_NE(dlg.m_statusBar.GetText(1).find("CURLEW"), std::string::npos);
 }
 
 TEST_F(ConsoleViews, AListedServerThatBecamePrimaryMovesToTheTreeAndTheSelectionMovesToTheItemBefore) {

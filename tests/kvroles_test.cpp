@@ -13,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "DamagedRecords.h"
 #include "LabAdmin.h"
 #include "LabFault.h"
 #include "TestLab.h"
@@ -260,6 +261,95 @@ TEST_F(KvrolesTool, ListAuditAndRepairAgainstDrift) {
   EXPECT_FALSE(Has(list.out + audit.out + text.out + repair.out + repair.err, "-pw"));
 }
 
+TEST_F(KvrolesTool, DamagedRecordsAndHostileNamesAreShownAsSuchAndBlockRoleCommands) {
+  ASSERT_TRUE(damaged::WriteAndWait(damaged::kCases));
+  ToolRun list = RunKvroles("list --json");
+  ASSERT_EQ(0u, list.code) << list.err;
+  std::map<std::string, std::string> roles;
+  for (const Json& r : Json::parse(list.out)) EXPECT_TRUE(roles.emplace(r["server"], r["role"]).second) << r;
+  EXPECT_EQ("primary", roles["OSPREY"]);
+  for (const damaged::Case& c : damaged::kCases) EXPECT_EQ("damaged-record", roles[c.machine]) << c.machine;
+  EXPECT_EQ(0u, roles.count("CURL"));
+  EXPECT_EQ(0u, roles.count(""));
+  EXPECT_TRUE(Has(RunKvroles("list").out, "damaged record"));
+
+  ToolRun audit = RunKvroles("audit --json");
+  EXPECT_EQ(1u, audit.code) << audit.out << audit.err;
+  std::set<Finding> findings = Findings(Json::parse(audit.out));
+  for (const char* server : {"CURLEW", "KITE", "PLOVER", "SWIFT"})
+    EXPECT_EQ(1u, findings.count({"damaged-record", server, "", false})) << server << audit.out;
+
+  // Make Primary on KITE, whose long record hides that OSPREY lists it:
+  // refused with the reason, nothing changed; Force to Remove clears it.
+  PasswordFile kite("kvroles-kite.txt", "kite-pw");
+  const std::string kiteArgs = " --yes --user Administrator --password-file \"" + kite.path + "\"";
+  ToolRun make = RunKvroles("make-primary KITE" + kiteArgs);
+  EXPECT_EQ(1u, make.code);
+  EXPECT_TRUE(Has(make.err, "The role record of KITE is damaged")) << make.err;
+  EXPECT_EQ((std::vector<std::string>{"HERON", "KITE"}), kvlab::ListMembers("OSPREY"));
+  EXPECT_EQ(80u, damaged::Local("KITE").bytes.size());
+  ToolRun force = RunKvroles("force-remove KITE" + kiteArgs);
+  EXPECT_EQ(0u, force.code) << force.err;
+  EXPECT_EQ("-", OwnRecord("KITE"));
+
+  // Names from the SAN: a terminal escape and a byte outside ASCII (code
+  // page 1252). Text output escapes control bytes; JSON carries UTF-8.
+  ASSERT_TRUE(
+      damaged::WriteAndWait({{"CURLEW", REG_BINARY, damaged::Record("\x1B[2JX", 76, "Administrator", "curlew-pw")},
+                             {"SWIFT", REG_BINARY, damaged::Record("CAF\xC9", 76, "Administrator", "swift-pw")}}));
+  ToolRun json = RunKvroles("list --json");
+  ASSERT_EQ(0u, json.code) << json.err;
+  std::map<std::string, std::string> primaries;
+  for (const Json& r : Json::parse(json.out))
+    if (r["role"] == "distributed") primaries[r["server"]] = r["primary"];
+  EXPECT_EQ("\x1B[2JX", primaries["CURLEW"]);
+  EXPECT_EQ("CAF\xC3\x89", primaries["SWIFT"]);
+  EXPECT_NO_THROW(Json::parse(RunKvroles("audit --json").out));
+  PasswordFile good("kvroles-curlew.txt", "curlew-pw");
+  for (const std::string& args :
+       {std::string("list"), std::string("list --csv"), std::string("audit"),
+        "make-primary CURLEW --yes --user Administrator --password-file \"" + good.path + "\""}) {
+    ToolRun text = RunKvroles(args);
+    EXPECT_FALSE(Has(text.out + text.err, "\x1B")) << args;
+    EXPECT_TRUE(Has(text.out + text.err, "\\x1B[2JX")) << args << "\n" << text.out << text.err;
+  }
+}
+
+// Servers the audit cannot read itself are judged by the local table, and
+// a primary it can read is judged by its own record.
+TEST_F(KvrolesTool, AuditJudgesWhatItCannotReachByTheLocalTable) {
+  // CURLEW trusts this account but holds no record: PLOVER names it.
+  ASSERT_EQ(0, kvlab::SetTrust("CURLEW", true));
+  ASSERT_EQ(0, kvlab::SetRole("PLOVER", "CURLEW", "Administrator", "plover-pw"));
+  ASSERT_TRUE(WaitForLocalRecord("PLOVER", "CURLEW"));
+  // KITE is unreachable while the local table agrees with OSPREY's list.
+  ASSERT_EQ(0, kvlab::SetOnline("KITE", false));
+  // The local copies of HERON's and SWIFT's records are cut short: no stored
+  // credentials. SWIFT trusts this account: it is read all the same.
+  ASSERT_EQ(0, kvlab::SetRole("SWIFT", "SWIFT", "Administrator", "swift-pw"));
+  ASSERT_TRUE(WaitForLocalRecord("SWIFT", "SWIFT"));
+  ASSERT_EQ(0, lab.StopLocalDiscovery());
+  for (const char* server : {"HERON", "SWIFT"}) {
+    kv::CRegKey key;
+    const std::string path = kvlab::DiscoveryTableRoot() + "\\" + server + "\\SanOption";
+    ASSERT_EQ(0, kvlab::OpenKey(HKEY_LOCAL_MACHINE, path, KEY_ALL_ACCESS, key));
+    ASSERT_EQ(0,
+              kvlab::WriteBinary(key.Get(), "Slot_1", damaged::Record("OSPREY", 76, "Administrator", "pw").data(), 24));
+  }
+  ToolRun audit = RunKvroles("audit --json");
+  EXPECT_EQ(1u, audit.code) << audit.err;
+  Json report = Json::parse(audit.out);
+  std::set<Finding> findings = Findings(report);
+  EXPECT_EQ(1u, findings.count({"names-non-primary", "PLOVER", "CURLEW", false})) << audit.out;
+  EXPECT_EQ(1u, findings.count({"damaged-record", "HERON", "", false})) << audit.out;
+  for (const Finding& f : findings) EXPECT_NE("KITE", std::get<1>(f)) << audit.out;
+  std::map<std::string, std::string> notChecked;
+  for (const Json& skip : report["notChecked"]) notChecked[skip["server"]] = skip["reason"];
+  EXPECT_TRUE(Has(notChecked["HERON"], "no stored credentials")) << audit.out;
+  EXPECT_TRUE(Has(notChecked["KITE"], "network")) << audit.out;
+  EXPECT_NE(report["checked"].end(), std::find(report["checked"].begin(), report["checked"].end(), "SWIFT"));
+}
+
 struct CommandCase {
   std::string args;
   DWORD code;
@@ -330,6 +420,15 @@ TEST_F(KvrolesTool, RoleCommandsAndTheirFailures) {
   EXPECT_TRUE(Has(frozen.err, "Failed During Transaction: Configuration Table was not updated properly")) << frozen.err;
   EXPECT_TRUE(Has(frozen.err, "Discovery Service is running on CURLEW machine")) << frozen.err;
   EXPECT_EQ("CURLEW", OwnRecord("CURLEW"));
+
+  // The credentials dialog takes 23 characters: so does a password file.
+  PasswordFile p23("kvroles-23.txt", std::string(23, 'x')), p24("kvroles-24.txt", std::string(24, 'x'));
+  ToolRun r23 = RunKvroles("make-primary CURLEW --user Administrator --password-file \"" + p23.path + "\"");
+  EXPECT_EQ(1u, r23.code) << r23.err;
+  EXPECT_FALSE(Has(r23.err, "usage: kvroles")) << r23.err;
+  ToolRun r24 = RunKvroles("make-primary CURLEW --user Administrator --password-file \"" + p24.path + "\"");
+  EXPECT_EQ(2u, r24.code);
+  EXPECT_TRUE(Has(r24.err, "longer than 23 characters")) << r24.err;
 
   const char* badLines[] = {"",
                             "frobnicate",

@@ -324,6 +324,10 @@ TEST(LabAudit, NamesEveryDisagreementAndReadsEveryListValue) {
        {"M: record names p1 but the machine is P1 (names compare case-sensitively)",
         "P1: list holds M but M's record names p1", "audit: 2 disagreement(s)"},
        "distributed of p1"},
+      {[] { RawRecord("M", ""); },
+       {"M: role record is damaged (it names no primary)", "P1: list holds M but M's record names no primary",
+        "audit: 2 disagreement(s)"},
+       "M"},
   };
   for (const Case& c : cases) {
     kvlab::CScopedLab lab("audit", 0);
@@ -356,6 +360,7 @@ TEST(LabSetRole, KeepsTheListsInStep) {
       {"set-role P2 P2", {}, {}, {}, true},
       {"set-role M P1", {"M"}, {}, {}, true},
       {"set-role M P2", {}, {"M"}, {}, true},         // leaves its former primary's list
+      {"set-role M P2", {}, {"M"}, {}, true},         // names P2 already: stays in its list
       {"set-role P1 P2", {}, {"M", "P1"}, {}, true},  // a primary with no members joins one
       {"set-role M M", {}, {"P1"}, {}, true},
       {"set-role P1 M", {}, {}, {"P1"}, true},

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Bellcast.h"
+#include "Bus.h"
 #include "Catalogue.h"
 #include "DiscoveryNode.h"
 #include "Dunlin.h"
@@ -292,6 +293,22 @@ TEST_F(Discovery, ARemovedMachineLeavesTheTableAndDoesNotComeBack) {
   // Added again under the same name, it publishes again.
   ASSERT_EQ(0, lab.Add("ALPHA", "alpha-pw"));
   EXPECT_TRUE(kvlab::WaitForTable({"ALPHA"}, 5000));
+
+  // The last slot of the bus is copied like any other, and freed like any other.
+  kvlab::MachineSetup last;
+  last.name = "OMEGA";
+  last.accounts = {{"Administrator", "pw"}};
+  ASSERT_EQ(0, kvlab::AddMachine(last, kvcore::kBusSlots - 1));
+  ASSERT_EQ(0, kvlab::EnsureHost());
+  ASSERT_TRUE(kvlab::WaitForTable({"OMEGA"}, 5000));
+  ASSERT_EQ(0, kvlab::RemoveMachine("OMEGA"));
+  bool omegaGone = false;
+  for (DWORD waited = 0; waited <= 5000 && !omegaGone; waited += 10) {
+    kv::CRegKey key;
+    omegaGone = kvlab::OpenKey(HKEY_LOCAL_MACHINE, TablePath("OMEGA"), KEY_READ, key) != ERROR_SUCCESS;
+    if (!omegaGone) Sleep(10);
+  }
+  EXPECT_TRUE(omegaGone);
 }
 
 TEST_F(Discovery, RecordSizesAndArguments) {

@@ -172,6 +172,10 @@ inline constexpr StringEntry kQuaysideStrings[] = {
     {189, "Products"},
     {190, "Distributed Servers"},
     {191, "Primary Server"},
+    {192,
+     "The role record of %s is damaged: it is not a 76-byte record naming a primary, so the server's role cannot be "
+     "told.\nNothing was changed. Clear the record first (kvroles force-remove), then try again."},
+    {193, "Damaged role record: %s"},
 };
 
 inline constexpr ControlEntry kMainDialogControls[] = {

@@ -56,11 +56,12 @@ TEST_F(RoleRecordTest, AWholeRecordIsReadWithItsSize) {
   EXPECT_EQ(size, 76u);
   EXPECT_EQ(std::memcmp(&read, &written, sizeof(read)), 0);
 
-  // The value's type is not checked.
+  // A value that is not binary is no record the product wrote.
   rstest::WriteSlot("SRV02", &written, sizeof(written), REG_DWORD);
   size = sizeof(read);
-  EXPECT_EQ(ReadLocalRoleRecord("SRV02", kSanProductCode, &read, &size), ERROR_SUCCESS);
+  EXPECT_EQ(ReadLocalRoleRecord("SRV02", kSanProductCode, &read, &size), ERROR_INVALID_DATA);
   EXPECT_EQ(size, 76u);
+  EXPECT_EQ(QueryServerRole("SRV02"), RoleNone);
 }
 
 TEST_F(RoleRecordTest, MissingLongAndShortRecords) {
@@ -88,7 +89,7 @@ TEST_F(RoleRecordTest, MissingLongAndShortRecords) {
   EXPECT_STREQ(read.primaryName, "SHORT1");
   RoleRecord zero{};
   EXPECT_EQ(std::memcmp(reinterpret_cast<BYTE*>(&read) + 7, reinterpret_cast<BYTE*>(&zero) + 7, 69), 0);
-  EXPECT_EQ(QueryServerRole("SHORT1"), RolePrimary);
+  EXPECT_EQ(QueryServerRole("SHORT1"), RoleNone);  // damaged: no role
 }
 
 TEST_F(RoleRecordTest, RoleIsToldByAnExactCaseSensitiveCompareOfTheBoundedPrimaryName) {
@@ -104,12 +105,54 @@ TEST_F(RoleRecordTest, RoleIsToldByAnExactCaseSensitiveCompareOfTheBoundedPrimar
   rstest::WriteSlot("SRV12", &otherCase, sizeof(otherCase));
   EXPECT_EQ(QueryServerRole("SRV12"), RoleDistributed);
 
-  // A 24-character primary name fills its field with no NUL; the flag that
-  // follows it must not be read as part of the name.
+  // A 24-character primary name fills its field with no NUL: damaged.
   const std::string full(24, 'N');
   RoleRecord noNul = rstest::MakeRecord(full, 1);
   rstest::WriteSlot(full, &noNul, sizeof(noNul));
-  EXPECT_EQ(QueryServerRole(full.c_str()), RolePrimary);
+  EXPECT_EQ(QueryServerRole(full.c_str()), RoleNone);
+}
+
+TEST_F(RoleRecordTest, OnlyA76ByteBinaryRecordNamingAPrimaryGivesARoleAndNoLoopOfNamesDoes) {
+  struct Case {
+    const char* server;
+    std::string bytes;
+    DWORD type;
+    RecordState state;
+    const char* primary;
+  };
+  auto record = [](const std::string& primary, size_t size = sizeof(RoleRecord)) {
+    std::string bytes(size, '\0');
+    return bytes.replace(0, primary.size(), primary);
+  };
+  const Case cases[] = {
+      {"P1", record("P1"), REG_BINARY, RecordState::Valid, "P1"},
+      {"M1", record(std::string(23, 'Q')), REG_BINARY, RecordState::Valid, "QQQQQQQQQQQQQQQQQQQQQQQ"},
+      {"M2", record(std::string(24, 'Q')), REG_BINARY, RecordState::Damaged, ""},
+      {"M3", record(""), REG_BINARY, RecordState::Damaged, ""},
+      {"M4", record("P1", 75), REG_BINARY, RecordState::Damaged, ""},
+      {"M5", record("P1", 77), REG_BINARY, RecordState::Damaged, ""},
+      {"M6", "CURL", REG_BINARY, RecordState::Damaged, ""},
+      {"M7", record("P1"), REG_SZ, RecordState::Damaged, ""},
+      {"A1", record("A2"), REG_BINARY, RecordState::Damaged, ""},  // A1 -> A2 -> A1
+      {"A2", record("A1"), REG_BINARY, RecordState::Damaged, ""},
+      {"B1", record("B2"), REG_BINARY, RecordState::Damaged, ""},  // B1 -> B2 -> B3 -> B1
+      {"B2", record("B3"), REG_BINARY, RecordState::Damaged, ""},
+      {"B3", record("B1"), REG_BINARY, RecordState::Damaged, ""},
+      {"C1", record("A1"), REG_BINARY, RecordState::Valid, "A1"},  // into a loop it is not part of
+      {"C2", record("M1"), REG_BINARY, RecordState::Valid, "M1"},  // a chain that ends at a primary
+  };
+  for (const Case& c : cases) rstest::WriteSlot(c.server, c.bytes.data(), static_cast<DWORD>(c.bytes.size()), c.type);
+  rstest::WriteSlot(std::string(23, 'Q'), record(std::string(23, 'Q')).data(), 76);
+  auto read = [](const char* server, void* buffer, DWORD* size) {
+    return ReadLocalRoleRecord(server, kSanProductCode, buffer, size);
+  };
+  for (const Case& c : cases) {
+    std::string primary = "stale";
+    EXPECT_EQ(ReadRoleOf(c.server, read, primary), c.state) << c.server;
+    EXPECT_EQ(primary, c.primary) << c.server;
+  }
+  std::string primary;
+  EXPECT_EQ(ReadRoleOf("NOWHERE", read, primary), RecordState::None);
 }
 
 TEST_F(RoleRecordTest, ProductKeyNameComesFromProdwickWithAFallback) {
@@ -199,6 +242,18 @@ TEST_F(RoleRecordTest, AReaderThatKeepsKeysOpenReadsWhatAFreshReadReads) {
     }
   }
   EXPECT_GT(found, 10);  // the steps do leave records to read
+
+  // Another table root: the reader starts afresh there.
+  write("ALPHA", "ALPHA");
+  reader.BeginPass();
+  read(false, "ALPHA");
+  reader.BeginPass();
+  ASSERT_EQ(read(false, "ALPHA").substr(0, 10), "0/76/ALPHA");
+  rstest::CTestRoots other{"records-other"};
+  write("ALPHA", "OMEGA");
+  reader.BeginPass();
+  EXPECT_EQ(read(false, "ALPHA"), read(true, "ALPHA"));
+  EXPECT_EQ(read(true, "ALPHA").substr(0, 10), "0/76/OMEGA");
 }
 
 class DistributedListTest : public ::testing::Test {
@@ -216,6 +271,20 @@ class DistributedListTest : public ::testing::Test {
   }
   bool ListExists() { return rstest::KeyExists(HKEY_LOCAL_MACHINE, m_roots.ListPath()); }
 };
+
+TEST_F(DistributedListTest, EveryNameIsReadWhateverItsLength) {
+  const std::string longName(300, 'L');
+  for (const std::string& name : {std::string("AAA"), longName, std::string("ZZZ")})
+    ASSERT_EQ(EditDistributedList(nullptr, name.c_str(), ListAdd), ERROR_SUCCESS);
+  kv::CRegKey root, key;
+  ASSERT_EQ(OpenDistributedList(root, key, nullptr), ERROR_SUCCESS);
+  std::vector<std::string> names;
+  EXPECT_EQ(ReadDistributedList(key.Get(), names), ERROR_SUCCESS);
+  EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), (std::set<std::string>{"AAA", longName, "ZZZ"}));
+  // A key that cannot be enumerated stops the walk at once with its error.
+  EXPECT_EQ(ReadDistributedList(nullptr, names), ERROR_INVALID_HANDLE);
+  EXPECT_TRUE(names.empty());
+}
 
 TEST_F(DistributedListTest, AddCreatesTheListWithEmptyStringValues) {
   EXPECT_FALSE(ListExists());

@@ -199,9 +199,10 @@ TEST_F(TransactionTest, AssigningWithoutARecordAsksNothingAndAMemberMovesBetween
   EXPECT_TRUE(NoSessions());
 }
 
-TEST_F(TransactionTest, ARecordNamingNoPrimaryLeavesThisMachinesOwnListAlone) {
-  // A record with an empty primary name names no previous primary; an empty
-  // machine name would otherwise select this machine's list.
+TEST_F(TransactionTest, ARecordNamingNoPrimaryIsDamagedAndBlocksTheCommandWithItsReason) {
+  // A record with an empty primary name is damaged: the command says so and
+  // changes nothing, least of all this machine's own list (an empty machine
+  // name selects it).
   StoreAll();
   RoleRecord blank = rstest::MakeRecord("", 1, "Administrator", "beta-pw");
   {
@@ -215,11 +216,12 @@ TEST_F(TransactionTest, ARecordNamingNoPrimaryLeavesThisMachinesOwnListAlone) {
 
   kvtest::ScriptedUser script;
   script.AnswerBox(IDOK);
-  EXPECT_EQ(AssignDistributed("ALPHA", "BETA"), 0u);
+  EXPECT_EQ(AssignDistributed("ALPHA", "BETA"), static_cast<DWORD>(ERROR_INVALID_DATA));
   ASSERT_TRUE(script.Finish()) << script.Report();
   ASSERT_EQ(script.Boxes().size(), 1u);
-  EXPECT_EQ(script.Boxes()[0].text, Assigned("BETA", ""));
-  EXPECT_EQ(PrimaryOf("BETA"), "ALPHA");
+  EXPECT_EQ(script.Boxes()[0].text, FormatResString(IDS_RECORD_DAMAGED, "BETA"));
+  EXPECT_EQ(script.Boxes()[0].flags, 0x42030u);
+  EXPECT_EQ(PrimaryOf("BETA"), "");
   EXPECT_EQ(kvlab::ListMembers(rstest::ComputerName()), Names{"BETA"});
   EXPECT_EQ(EditDistributedList(nullptr, nullptr, ListDelete), ERROR_SUCCESS);
   EXPECT_TRUE(NoSessions());

@@ -21,13 +21,23 @@ namespace {
 struct ServerState {
   bool checked = false;
   std::string reason;
-  bool hasRecord = false;
+  bool hasRecord = false;  // a well-formed record
+  std::string damage;      // what is wrong with a damaged record; empty when none is
   RoleRecord record{};
   bool hasList = false;
   std::vector<std::string> list;
   bool hasLocal = false;
   RoleRecord local{};
+  std::string localDamage;  // the same for the local table's copy
 };
+
+// What is wrong with a record whose read CheckRoleRecord found damaged.
+std::string Damage(LONG status, DWORD size) {
+  if (status == ERROR_MORE_DATA) return "it is longer than 76 bytes";
+  if (status == ERROR_INVALID_DATA) return "it is shorter than 76 bytes or not binary";
+  if (size != sizeof(RoleRecord)) return "it is " + std::to_string(size) + " bytes long";
+  return "it names no primary";
+}
 
 std::string PrimaryOf(const RoleRecord& record) {
   return kv::FixedField(record.primaryName, sizeof(record.primaryName));
@@ -61,15 +71,19 @@ bool Reach(const std::string& server, bool hasLocal, kv::CNetConnection& held, s
 ServerState ReadServer(const std::string& server) {
   ServerState state;
   DWORD size = sizeof(state.local);
-  state.hasLocal = ReadLocalRoleRecord(server.c_str(), kSanProductCode, &state.local, &size) == ERROR_SUCCESS &&
-                   size == sizeof(state.local);
+  LONG local = ReadLocalRoleRecord(server.c_str(), kSanProductCode, &state.local, &size);
+  state.hasLocal = local == ERROR_SUCCESS && size == sizeof(state.local);
+  if (CheckRoleRecord(local, &state.local, size) == RecordState::Damaged) state.localDamage = Damage(local, size);
   kv::CNetConnection session;
   if (!Reach(server, state.hasLocal, session, state.reason)) return state;
 
   size = sizeof(state.record);
   LONG status = ::ReadRoleRecord(server.c_str(), kSanProductCode, &state.record, &size);
-  if (status == ERROR_SUCCESS) {
+  const RecordState read = CheckRoleRecord(status, &state.record, size);
+  if (read == RecordState::Valid) {
     state.hasRecord = true;
+  } else if (read == RecordState::Damaged) {
+    state.damage = Damage(status, size);
   } else if (!IsNotFound(status)) {
     state.reason = "its role record cannot be read: " + Reason(status);
     if (status == ERROR_ACCESS_DENIED && !state.hasLocal) state.reason += " (no stored credentials)";
@@ -80,10 +94,10 @@ ServerState ReadServer(const std::string& server) {
   status = OpenDistributedList(root, key, server.c_str());
   if (status == ERROR_SUCCESS) {
     state.hasList = true;
-    char name[260];
-    for (DWORD i = 0; EnumDistributedList(key.Get(), i, name) == ERROR_SUCCESS; ++i) state.list.push_back(name);
+    status = ReadDistributedList(key.Get(), state.list);
     CloseDistributedList(root, key);
-  } else if (!IsNotFound(status)) {
+  }
+  if (status != ERROR_SUCCESS && !IsNotFound(status)) {
     state.reason = "its distributed-servers list cannot be read: " + Reason(status);
     return state;
   }
@@ -92,6 +106,7 @@ ServerState ReadServer(const std::string& server) {
 }
 
 std::string RecordSays(const std::string& server, const ServerState& state) {
+  if (!state.damage.empty()) return server + "'s role record is damaged";
   if (!state.hasRecord) return server + " has no role record";
   const std::string primary = PrimaryOf(state.record);
   if (primary == server) return server + " is a primary";
@@ -99,6 +114,7 @@ std::string RecordSays(const std::string& server, const ServerState& state) {
 }
 
 void CompareWithLocal(const std::string& server, const ServerState& s, std::vector<AuditFinding>& out) {
+  if (!s.damage.empty()) return;  // reported as damaged
   AuditFinding f;
   f.kind = "local-table-differs";
   f.server = server;
@@ -154,6 +170,14 @@ AuditReport RunAudit() {
 
   for (const std::string& server : order) {
     const ServerState& s = states[server];
+    // A server that cannot be checked is judged by the local table's copy.
+    if (!s.damage.empty() || (!s.checked && !s.localDamage.empty()))
+      report.findings.push_back(
+          {"damaged-record", server, "",
+           (s.checked ? server + "'s role record is damaged: " + s.damage
+                      : "the local table's copy of " + server + "'s role record is damaged: " + s.localDamage) +
+               " (a role record is 76 bytes naming a primary)",
+           "clear it with force-remove", false});
     if (!s.checked) continue;
     if (s.hasList && (!s.hasRecord || PrimaryOf(s.record) != server)) {
       std::string members;
@@ -170,6 +194,8 @@ AuditReport RunAudit() {
         continue;
       }
       const ServerState& m = states[member];
+      // Whether a damaged record still means this primary cannot be told.
+      if (!m.damage.empty() || (!m.checked && !m.localDamage.empty())) continue;
       if (!m.checked) {
         // Only the local table can say: an entry it contradicts is reported,
         // but not mended, as the table may simply lag behind the server.

@@ -10,7 +10,8 @@
 
 struct AuditFinding {
   std::string kind;     // stale-list-entry, missing-from-list, self-listed,
-                        // list-on-non-primary, names-non-primary, local-table-differs
+                        // list-on-non-primary, names-non-primary, local-table-differs,
+                        // damaged-record
   std::string server;   // the server the finding is about
   std::string primary;  // the list's owner, or the primary the record names
   std::string text;     // one sentence

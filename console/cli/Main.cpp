@@ -105,12 +105,35 @@ const char* RoleKey(TableRole role) {
       return "none";
     case TableRole::KnownFromMembers:
       return "known-from-members";
+    case TableRole::Damaged:
+      return "damaged-record";
   }
   return "";
 }
 
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+// A name from the SAN as text for the terminal: control bytes as \xNN.
+std::string Shown(const std::string& text) { return kv::EscapeControlBytes(text); }
+
+void PrintLine(const std::string& text) { std::printf("%s\n", Shown(text).c_str()); }
+
+// Names are in the ANSI code page; JSON is UTF-8.
+Json Utf8(const std::string& text) {
+  if (text.empty()) return Json(text);
+  int wide = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring w(static_cast<size_t>(wide > 0 ? wide : 0), L'\0');
+  if (wide > 0) ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), w.data(), wide);
+  int bytes = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+  if (bytes > 0)
+    ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), bytes, nullptr, nullptr);
+  return Json(out);
+}
+
+Json Utf8OrNull(const std::string& text) { return text.empty() ? Json() : Utf8(text); }
+
+std::string CsvField(const std::string& raw) {
+  const std::string text = Shown(raw);
+  if (text.find_first_of(",\"") == std::string::npos) return text;
   std::string quoted = "\"";
   for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
   return quoted + "\"";
@@ -127,13 +150,13 @@ int List(const Options& o) {
     Json out = Json::array();
     for (const TableRow& r : rows) {
       Json row;
-      row["server"] = r.name;
-      row["domain"] = r.hasEntry ? Json(kv::FixedField(r.entry.domainName, sizeof(r.entry.domainName))) : Json();
+      row["server"] = Utf8(r.name);
+      row["domain"] = r.hasEntry ? Utf8(kv::FixedField(r.entry.domainName, sizeof(r.entry.domainName))) : Json();
       row["type"] = r.hasEntry ? Json(r.entry.serverType) : Json();
       row["ipv4"] = r.hasEntry ? Json(Ipv4(r.entry)) : Json();
       row["lastRespond"] = r.hasEntry ? Json(Time(r.entry.lastRespondTime, "%Y-%m-%dT%H:%M:%SZ")) : Json();
       row["role"] = RoleKey(r.role);
-      row["primary"] = r.role == TableRole::Distributed ? Json(r.primary) : Json();
+      row["primary"] = r.role == TableRole::Distributed ? Utf8(r.primary) : Json();
       out.push_back(row);
     }
     std::printf("%s\n", out.dump(2).c_str());
@@ -156,11 +179,11 @@ int List(const Options& o) {
   }
   std::printf("%-18s %-16s %-5s %-15s %-20s %s\n", "SERVER", "DOMAIN", "TYPE", "IPV4", "LAST RESPOND (UTC)", "ROLE");
   for (const TableRow& r : rows) {
-    std::string name = (r.role == TableRole::Distributed ? "  " : "") + r.name;
-    std::string role = r.role == TableRole::Distributed ? "distributed of " + r.primary : TableRoleName(r.role);
+    std::string name = Shown((r.role == TableRole::Distributed ? "  " : "") + r.name);
+    std::string role = Shown(r.role == TableRole::Distributed ? "distributed of " + r.primary : TableRoleName(r.role));
     if (r.hasEntry)
       std::printf("%-18s %-16s %-5u %-15s %-20s %s\n", name.c_str(),
-                  kv::FixedField(r.entry.domainName, sizeof(r.entry.domainName)).c_str(),
+                  Shown(kv::FixedField(r.entry.domainName, sizeof(r.entry.domainName))).c_str(),
                   static_cast<unsigned>(r.entry.serverType), Ipv4(r.entry).c_str(),
                   Time(r.entry.lastRespondTime, "%Y-%m-%d %H:%M:%S").c_str(), role.c_str());
     else
@@ -172,27 +195,28 @@ int List(const Options& o) {
 void PrintReport(const AuditReport& report, bool json) {
   if (json) {
     Json out;
-    out["checked"] = report.checked;
+    out["checked"] = Json::array();
+    for (const std::string& name : report.checked) out["checked"].push_back(Utf8(name));
     out["notChecked"] = Json::array();
     for (const AuditSkip& s : report.notChecked)
-      out["notChecked"].push_back({{"server", s.server}, {"reason", s.reason}});
+      out["notChecked"].push_back({{"server", Utf8(s.server)}, {"reason", Utf8(s.reason)}});
     out["disagreements"] = Json::array();
     for (const AuditFinding& f : report.findings)
       out["disagreements"].push_back({{"kind", f.kind},
-                                      {"server", f.server},
-                                      {"primary", f.primary.empty() ? Json() : Json(f.primary)},
-                                      {"text", f.text},
-                                      {"cause", f.cause.empty() ? Json() : Json(f.cause)},
+                                      {"server", Utf8(f.server)},
+                                      {"primary", Utf8OrNull(f.primary)},
+                                      {"text", Utf8(f.text)},
+                                      {"cause", Utf8OrNull(f.cause)},
                                       {"repairable", f.repairable}});
     out["exitStatus"] = report.ExitStatus();
     std::printf("%s\n", out.dump(2).c_str());
     return;
   }
-  for (const AuditSkip& s : report.notChecked) std::printf("not checked: %s: %s\n", s.server.c_str(), s.reason.c_str());
+  for (const AuditSkip& s : report.notChecked) PrintLine("not checked: " + s.server + ": " + s.reason);
   for (const AuditFinding& f : report.findings) {
     std::string line = f.text;
     if (!f.cause.empty()) line += " [" + f.cause + "]";
-    std::printf("%s: %s\n", f.kind.c_str(), line.c_str());
+    PrintLine(f.kind + ": " + line);
   }
   std::printf("audit: %zu servers checked, %zu not checked, %zu disagreements\n", report.checked.size(),
               report.notChecked.size(), report.findings.size());
@@ -222,19 +246,18 @@ int Repair(const Options& o) {
   for (const AuditFinding& f : before.findings) {
     if (!f.repairable) continue;
     const std::string change = RepairText(f);
-    if (!o.yes && !AskYes(change)) {
-      std::printf("skipped: %s\n", change.c_str());
+    if (!o.yes && !AskYes(Shown(change))) {
+      PrintLine("skipped: " + change);
       continue;
     }
     std::string reason;
     DWORD status = RepairFinding(f, reason);
     if (status == ERROR_SUCCESS) {
-      std::printf("done: %s\n", change.c_str());
+      PrintLine("done: " + change);
       ++changes;
     } else {
       failed = true;
-      std::printf("failed: %s: %s\n", change.c_str(),
-                  (reason.empty() ? OneLine(SystemErrorText(status)) : reason).c_str());
+      PrintLine("failed: " + change + ": " + (reason.empty() ? OneLine(SystemErrorText(status)) : reason));
     }
     std::fflush(stdout);
   }
@@ -276,9 +299,12 @@ bool CheckSelection(const Options& o, const std::vector<TableRow>& rows) {
   }
   if (o.command == "remove" || o.command == "force-remove") {
     const std::string& s = o.command == "remove" ? o.names[1] : a;
-    for (const TableRow& r : rows)
+    for (const TableRow& r : rows) {
       if (r.role == TableRole::Distributed && r.name == s && (o.command == "force-remove" || r.primary == a))
         return true;
+      // Force to Remove is the way to clear a damaged record.
+      if (r.role == TableRole::Damaged && r.name == s && o.command == "force-remove") return true;
+    }
     return refuse(o.command == "remove" ? s + " is not a distributed server of " + a
                                         : s + " is not a distributed server");
   }
@@ -342,7 +368,7 @@ int RoleCommand(const Options& o) {
     PrintMessage("the change was made on the servers, but the local table does not show it yet");
     return kFailed;
   }
-  std::printf("%s\n", done.c_str());
+  PrintLine(done);
   return kDone;
 }
 
@@ -398,7 +424,7 @@ int ParseOptions(int argc, char** argv, Options& o) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int Run(int argc, char** argv) {
   Options o;
   int status = ParseOptions(argc, argv, o);
   if (status >= 0) return status;
@@ -418,4 +444,16 @@ int main(int argc, char** argv) {
   if (o.command == "audit") return Audit(o);
   if (o.command == "repair") return Repair(o);
   return RoleCommand(o);
+}
+
+int main(int argc, char** argv) {
+  // Whatever goes wrong unexpectedly is a failure, never a success-like status.
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    PrintMessage(std::string("unexpected error: ") + e.what());
+  } catch (...) {
+    PrintMessage("unexpected error");
+  }
+  return kFailed;
 }

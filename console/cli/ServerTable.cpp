@@ -30,6 +30,8 @@ const char* TableRoleName(TableRole role) {
       return "none";
     case TableRole::KnownFromMembers:
       return "primary known only from its members";
+    case TableRole::Damaged:
+      return "damaged record";
   }
   return "";
 }
@@ -59,19 +61,22 @@ std::vector<TableRow> ReadServerTable() {
   // of servers named only by members take their entries from this map.
   std::map<std::string, const DiscoveryEntry*> byName;
   for (const DiscoveryEntry& entry : entries) byName.emplace(EntryName(entry), &entry);
+  auto read = [](const char* name, void* buffer, DWORD* size) {
+    return ReadLocalRoleRecord(name, kSanProductCode, buffer, size);
+  };
 
   for (const DiscoveryEntry& entry : entries) {
     TableRow row;
     row.name = EntryName(entry);
     row.hasEntry = true;
     row.entry = entry;
-    RoleRecord record{};
-    DWORD size = sizeof(record);
-    if (ReadLocalRoleRecord(row.name.c_str(), kSanProductCode, &record, &size) != ERROR_SUCCESS) {
+    std::string primary;
+    const RecordState state = ReadRoleOf(row.name, read, primary);
+    if (state != RecordState::Valid) {
+      if (state == RecordState::Damaged) row.role = TableRole::Damaged;
       list.push_back(row);
       continue;
     }
-    const std::string primary = kv::FixedField(record.primaryName, sizeof(record.primaryName));
     if (primary == row.name) {
       row.role = TableRole::Primary;
       if (Root* root = findRoot(row.name)) {

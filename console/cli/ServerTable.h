@@ -9,10 +9,11 @@
 #include "ProductTypes.h"
 
 enum class TableRole {
-  Primary,          // its own record names it
-  Distributed,      // its record names another server
-  None,             // no record: the list of available servers
-  KnownFromMembers  // shown as a primary only because other servers name it
+  Primary,           // its own record names it
+  Distributed,       // its record names another server
+  None,              // no record: the list of available servers
+  KnownFromMembers,  // shown as a primary only because other servers name it
+  Damaged            // its record is damaged: no role, listed like None
 };
 
 struct TableRow {

@@ -17,13 +17,13 @@ void PrintMessage(const std::string& text) {
   for (char c : text) {
     if (c == '\r') continue;
     if (c == '\n') {
-      std::fprintf(stderr, "kvroles: %s\n", line.c_str());
+      std::fprintf(stderr, "kvroles: %s\n", kv::EscapeControlBytes(line).c_str());
       line.clear();
     } else {
       line += c;
     }
   }
-  if (!line.empty()) std::fprintf(stderr, "kvroles: %s\n", line.c_str());
+  if (!line.empty()) std::fprintf(stderr, "kvroles: %s\n", kv::EscapeControlBytes(line).c_str());
   std::fflush(stderr);
 }
 

@@ -54,5 +54,6 @@ class CScopedRoleStoreUser {
 
 // One line of a system text: without its trailing line break.
 std::string OneLine(std::string text);
-// "kvroles: " and text on standard error, each line of text on its own line.
+// "kvroles: " and text on standard error, each line of text on its own line,
+// its control bytes written as \xNN.
 void PrintMessage(const std::string& text);

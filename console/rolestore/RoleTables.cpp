@@ -90,9 +90,11 @@ LONG OpenRoleRecordKey(const char* server, const std::string& productKey, kv::CR
 }
 
 LONG QueryRoleRecord(HKEY key, void* buffer, DWORD* size) {
-  DWORD count = *size;
-  LONG status = ::RegQueryValueExA(key, SlotValueName().c_str(), nullptr, nullptr, static_cast<BYTE*>(buffer), &count);
+  DWORD count = *size, type = REG_NONE;
+  LONG status = ::RegQueryValueExA(key, SlotValueName().c_str(), nullptr, &type, static_cast<BYTE*>(buffer), &count);
   *size = count;
+  // The product writes its records as binary values: text is no record.
+  if (status == ERROR_SUCCESS && type != REG_BINARY) return ERROR_INVALID_DATA;
   return status;
 }
 
@@ -217,12 +219,27 @@ void CLocalRoleRecordReader::Reset() {
   ::ResetEvent(m_tableChanged.Get());
 }
 
+RecordState CheckRoleRecord(LONG status, const void* buffer, DWORD size, std::string* primaryOut) {
+  if (primaryOut) primaryOut->clear();
+  // Longer than a record, shorter, or not binary: the reads say so.
+  if (status == ERROR_MORE_DATA || status == ERROR_INVALID_DATA) return RecordState::Damaged;
+  if (status != ERROR_SUCCESS) return RecordState::None;
+  if (size != sizeof(RoleRecord) || !buffer) return RecordState::Damaged;
+  const char* name = static_cast<const RoleRecord*>(buffer)->primaryName;
+  const size_t length = ::strnlen(name, sizeof(RoleRecord::primaryName));
+  if (length == 0 || length == sizeof(RoleRecord::primaryName)) return RecordState::Damaged;
+  if (primaryOut) primaryOut->assign(name, length);
+  return RecordState::Valid;
+}
+
 int QueryServerRole(const char* server) {
-  RoleRecord record{};
-  DWORD size = sizeof(record);
-  if (ReadLocalRoleRecord(server, kSanProductCode, &record, &size) != ERROR_SUCCESS) return RoleNone;
-  std::string primary = kv::FixedField(record.primaryName, sizeof(record.primaryName));
-  return primary == (server ? server : "") ? RolePrimary : RoleDistributed;
+  const std::string name = server ? server : "";
+  std::string primary;
+  auto read = [](const char* s, void* buffer, DWORD* size) {
+    return ReadLocalRoleRecord(s, kSanProductCode, buffer, size);
+  };
+  if (ReadRoleOf(name, read, primary) != RecordState::Valid) return RoleNone;
+  return primary == name ? RolePrimary : RoleDistributed;
 }
 
 bool IsLocalMachine(const char* machine) {
@@ -249,6 +266,25 @@ LONG OpenDistributedList(kv::CRegKey& rootOut, kv::CRegKey& keyOut, const char* 
 LONG EnumDistributedList(HKEY key, DWORD index, char* nameOut) {
   DWORD length = MAX_PATH;
   return ::RegEnumValueA(key, index, nameOut, &length, nullptr, nullptr, nullptr, nullptr);
+}
+
+LONG ReadDistributedList(HKEY key, std::vector<std::string>& namesOut) {
+  namesOut.clear();
+  std::vector<char> name(MAX_PATH);
+  for (DWORD index = 0;; ++index) {
+    DWORD length = static_cast<DWORD>(name.size());
+    LONG status = ::RegEnumValueA(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+    // A name longer than the buffer: again with room for the longest the
+    // registry allows (16383 characters).
+    if (status == ERROR_MORE_DATA && name.size() < 16384) {
+      name.resize(16384);
+      length = static_cast<DWORD>(name.size());
+      status = ::RegEnumValueA(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+    }
+    if (status == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return status;
+    namesOut.emplace_back(name.data(), length);
+  }
 }
 
 LONG CloseDistributedList(kv::CRegKey& root, kv::CRegKey& key) {

@@ -9,6 +9,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "Handles.h"
 #include "ProductTypes.h"
@@ -41,8 +42,47 @@ bool GetProductKeyName(int productCode, std::string& nameOut, WORD& wordOut);
 
 // Reads Slot_1 of server from the local discovery table into buffer. size:
 // capacity in, the byte count the registry reported out (unchanged when the
-// key cannot be opened).
+// key cannot be opened). A value that is not REG_BINARY is no record that
+// the product wrote: ERROR_INVALID_DATA.
 LONG ReadLocalRoleRecord(const char* server, int productCode, void* buffer, DWORD* size);
+
+// What one read of a role record shows.
+enum class RecordState { None, Valid, Damaged };
+
+// Judges one read of a role record (ReadLocalRoleRecord or Dunlin's
+// ReadRoleRecord into 76 bytes). Valid: exactly 76 bytes whose primary name
+// is non-empty and ends with a NUL inside its 24-byte field; primaryOut then
+// gets that name. Damaged: a value that is there but is no such record
+// (longer or shorter, not binary, naming no primary). None: no record, or
+// one that cannot be read at all.
+RecordState CheckRoleRecord(LONG status, const void* buffer, DWORD size, std::string* primaryOut = nullptr);
+
+// The role a server's record gives it, judged by CheckRoleRecord from reads
+// made with read(server, buffer, size). A chain of records that leads back to
+// server without reaching a primary (two servers naming each other, or a
+// longer loop) is damaged too: no server of it is anyone's primary, and each
+// would otherwise stand both as a primary and as a member.
+template <class Read>
+RecordState ReadRoleOf(const std::string& server, Read read, std::string& primaryOut) {
+  auto judge = [&read](const std::string& name, std::string& primary) {
+    unsigned char record[76] = {};
+    DWORD size = sizeof(record);
+    LONG status = read(name.c_str(), record, &size);
+    return CheckRoleRecord(status, record, size, &primary);
+  };
+  primaryOut.clear();
+  std::string primary;
+  RecordState state = judge(server, primary);
+  if (state != RecordState::Valid) return state;
+  std::string next, at = primary;
+  for (int step = 0; step < 16 && at != server; ++step) {
+    if (judge(at, next) != RecordState::Valid || next == at) break;
+    if (next == server) return RecordState::Damaged;
+    at = next;
+  }
+  primaryOut = primary;
+  return RecordState::Valid;
+}
 
 // Reads role records from the local discovery table with exactly the results
 // of ReadLocalRoleRecord, for a caller that reads every server's record again
@@ -96,6 +136,10 @@ int QueryServerRole(const char* server);
 LONG OpenDistributedList(kv::CRegKey& rootOut, kv::CRegKey& keyOut, const char* machine);
 // RegEnumValueA of value index into nameOut (260 characters); 259 past the end.
 LONG EnumDistributedList(HKEY key, DWORD index, char* nameOut);
+// Every value name of an open list, whatever its length, in the registry's
+// order. Stops at the first error other than the end of the list and
+// returns it (namesOut then holds what came before); 0 at the end.
+LONG ReadDistributedList(HKEY key, std::vector<std::string>& namesOut);
 LONG CloseDistributedList(kv::CRegKey& root, kv::CRegKey& key);
 
 // Adds (ListAdd), removes (ListRemove) a name or deletes the whole list

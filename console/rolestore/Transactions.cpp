@@ -52,6 +52,21 @@ DWORD ReadRecord(const char* server, RoleRecord& record, DWORD& size) {
   return static_cast<DWORD>(::ReadRoleRecord(server, kSanProductCode, &record, &size));
 }
 
+// Reads server's record and judges it; statusOut gets the read's status.
+RecordState ReadCheckedRecord(const char* server, RoleRecord& record, DWORD& size, DWORD* statusOut = nullptr) {
+  DWORD status = ReadRecord(server, record, size);
+  if (statusOut) *statusOut = status;
+  return CheckRoleRecord(static_cast<LONG>(status), &record, size);
+}
+
+// A damaged record hides the server's role, and with it the primary whose
+// list may still name the server: a command that would replace or clear it
+// changes nothing and says why.
+DWORD RefuseDamagedRecord(const char* server) {
+  RoleStoreUser().Warn(nullptr, FormatResString(IDS_RECORD_DAMAGED, server), FailureCaption());
+  return ERROR_INVALID_DATA;
+}
+
 DWORD WriteRecord(const char* server, const RoleRecord& record, DWORD size = sizeof(RoleRecord)) {
   return static_cast<DWORD>(::WriteRoleRecord(server, kSanProductCode, &record, &size));
 }
@@ -78,15 +93,6 @@ bool ConfirmOverride(const char* server, const RoleRecord& record) {
                       LoadResString(IDS_PRESS_OK_TO_PROCEED).c_str());
   }
   return RoleStoreUser().Confirm(text, FailureCaption());
-}
-
-// True when a failed read of a server's record still tells its role: no
-// record at all, or one of the wrong size (which the write replaces). Any
-// other failure (the server went away half way, no access) leaves the role
-// unknown: going on as if there were none would leave the server in a
-// previous primary's list and report success.
-bool ReadTellsRole(DWORD status) {
-  return status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA || status == ERROR_INVALID_DATA;
 }
 
 // The previous primary that a record names, when it names one other than
@@ -130,12 +136,15 @@ DWORD AssignDistributed(const char* primary, const char* server) {
 
   RoleRecord old{};
   DWORD size = 0;
-  status = ReadRecord(server, old, size);
-  if (status != ERROR_SUCCESS && !ReadTellsRole(status)) {
+  const RecordState oldState = ReadCheckedRecord(server, old, size, &status);
+  if (oldState == RecordState::Damaged) return RefuseDamagedRecord(server);
+  if (oldState == RecordState::None && status != ERROR_FILE_NOT_FOUND) {
+    // A record that cannot be read (no rights, the network gone) is not the
+    // same as no record: overwriting it could leave a list naming the server.
     ShowFailure(status);
     return status;
   }
-  if (status == ERROR_SUCCESS) {
+  if (oldState == RecordState::Valid) {
     if (!ConfirmOverride(server, old)) return SessionCancelled;
     // The previous primary's list is reached over a session of its own, as
     // Make Primary does, unless it is the new primary, whose session (named
@@ -174,8 +183,9 @@ DWORD RemoveDistributed(const char* primary, const char* server) {
 
   RoleRecord old{};
   DWORD size = 0;
-  status = ReadRecord(server, old, size);
-  if (status != ERROR_SUCCESS) {
+  const RecordState oldState = ReadCheckedRecord(server, old, size, &status);
+  if (oldState == RecordState::Damaged) return RefuseDamagedRecord(server);
+  if (oldState == RecordState::None) {
     ShowFailure(status);
     return status;
   }
@@ -197,10 +207,10 @@ DWORD ForceRemoveDistributed(const char* server) {
   kv::CNetConnection serverSession;
   DWORD status = OpenSession(server, serverSession);
   if (status != ERROR_SUCCESS) return status;
+  // A damaged record is cleared too: that is the way to be rid of one.
   RoleRecord old{};
   DWORD size = 0;
-  status = ReadRecord(server, old, size);
-  if (status == ERROR_SUCCESS) status = ClearRecord(server);
+  if (ReadCheckedRecord(server, old, size, &status) != RecordState::None) status = ClearRecord(server);
   if (status != ERROR_SUCCESS) ShowFailure(status);
   return status;
 }
@@ -215,12 +225,15 @@ DWORD MakePrimary(const char* server) {
 
   RoleRecord old{};
   DWORD size = 0;
-  status = ReadRecord(server, old, size);
-  if (status != ERROR_SUCCESS && !ReadTellsRole(status)) {
+  const RecordState oldState = ReadCheckedRecord(server, old, size, &status);
+  if (oldState == RecordState::Damaged) return RefuseDamagedRecord(server);
+  if (oldState == RecordState::None && status != ERROR_FILE_NOT_FOUND) {
+    // A record that cannot be read (no rights, the network gone) is not the
+    // same as no record: overwriting it could leave a list naming the server.
     ShowFailure(status);
     return status;
   }
-  if (status == ERROR_SUCCESS) {
+  if (oldState == RecordState::Valid) {
     if (!ConfirmOverride(server, old)) return SessionCancelled;
     std::string previous;
     if (NamesOtherPrimary(server, old, previous)) {
@@ -277,9 +290,11 @@ bool ConfirmationWait(HWND owner, const char* server, const ExpectedState& state
         RoleRecord record{};
         DWORD size = sizeof(record);
         LONG status = ReadLocalRoleRecord(server, kSanProductCode, &record, &size);
+        std::string primary;
+        const RecordState shown = CheckRoleRecord(status, &record, size, &primary);
         if (state.kind == ExpectedState::NamesPrimary) {
-          if (PrimaryOf(record) == state.primary) return true;
-        } else if (status != ERROR_SUCCESS) {
+          if (shown == RecordState::Valid && primary == state.primary) return true;
+        } else if (shown == RecordState::None) {
           return true;
         }
         if (elapsed > kWaitLimitMs) break;

@@ -286,7 +286,7 @@ void CRoleConsoleDlg::SetHint(const std::string& hint) {
 
 void CRoleConsoleDlg::ShowOperation(UINT stringId) {
   if (!m_statusBar) return;
-  m_statusBar.SetText(stringId ? LoadResString(stringId) : std::string(), 1, SBT_POPOUT);
+  m_statusBar.SetText(stringId ? LoadResString(stringId) : m_strRecordNote, 1, SBT_POPOUT);
   m_statusBar.UpdateWindow();
 }
 

@@ -46,7 +46,8 @@ class CRoleConsoleDlg : public kv::CDialog {
   // Outside a pass the lookups above always read the controls themselves.
   void OnViewsChangedOutsidePass();
 
-  // Status part 1: the name of the running operation (0 empties it).
+  // Status part 1: the name of the running operation (0 ends it: the part
+  // then shows the damaged records of the last pass, if any).
   void ShowOperation(UINT stringId);
 
   // A role command as data and what it acts on (RoleCommands.cpp).
@@ -84,6 +85,9 @@ class CRoleConsoleDlg : public kv::CDialog {
   kv::CToolTipCtrl m_tooltip;
   kv::CStatusBarCtrl m_statusBar;
   std::string m_strHint;
+  // The servers whose records the last pass found damaged, as status part 1
+  // shows them while no operation runs; empty when there are none.
+  std::string m_strRecordNote;
 
  private:
   void AddToolTips();
@@ -92,7 +96,7 @@ class CRoleConsoleDlg : public kv::CDialog {
   void InitServerViews();
   void RunRefreshPass();
   void CollectServerEntries();
-  void PlaceServerWithoutRole(const std::string& server, LONG generation);
+  void PlaceServerWithoutRole(const std::string& server, LONG generation, int image);
   void PlacePrimary(const std::string& server, LONG generation);
   void PlaceDistributed(const std::string& primary, const std::string& server, LONG generation);
   void SweepViews(LONG generation);

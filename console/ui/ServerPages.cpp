@@ -3,6 +3,9 @@
 // distributed server (read from its role record on the server itself).
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "AdminSession.h"
 #include "App.h"
 #include "DiscoveryStatusDlg.h"
@@ -17,10 +20,6 @@ namespace {
 
 constexpr COLORREF kImageMask = RGB(128, 0, 0);
 constexpr int kMemberImage = 1;
-constexpr DWORD kNoMoreItems = ERROR_NO_MORE_ITEMS;
-// Bound on the values asked of the list key: a key that keeps failing
-// without ever reporting its end must not hang the dialog.
-constexpr DWORD kMaxListIndex = 0x10000;
 
 }  // namespace
 
@@ -99,16 +98,18 @@ void CDistributedServersPage::Fill() {
   m_listServers.DeleteAllItems();
   kv::CRegKey root, key;
   if (OpenDistributedList(root, key, m_strServer.c_str()) != ERROR_SUCCESS) return;
-  for (DWORD index = 0; index < kMaxListIndex; ++index) {
-    char name[MAX_PATH + 1] = {};
-    LONG status = EnumDistributedList(key.Get(), index, name);
-    if (static_cast<DWORD>(status) == kNoMoreItems) break;
-    if (status != ERROR_SUCCESS) continue;  // a value that cannot be read is left out
-    int at = m_listServers.InsertItem(m_listServers.GetItemCount(), name, kMemberImage);
-    if (at >= 0) m_listServers.EnsureVisible(at);
-  }
+  // Every name, however long; a list that fails part way shows what came
+  // before the failure.
+  std::vector<std::string> names;
+  ReadDistributedList(key.Get(), names);
   CloseDistributedList(root, key);
+  // One repaint for the whole list: drawing and scrolling to each row as it
+  // comes costs seconds for a few hundred members.
+  m_listServers.SetRedraw(FALSE);
+  for (const std::string& name : names) m_listServers.InsertItem(m_listServers.GetItemCount(), name, kMemberImage);
   m_listServers.SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
+  m_listServers.SetRedraw(TRUE);
+  m_listServers.Invalidate();
 }
 
 void CDistributedServersPage::OnDsStatus() {

@@ -8,10 +8,12 @@
 
 #include "DiscoveryService.h"
 #include "Dunlin.h"
+#include "Messages.h"
 #include "RoleConsoleDlg.h"
 #include "RoleTables.h"
 #include "ServerViews.h"
 #include "Strings.h"
+#include "resource.h"
 
 namespace {
 
@@ -19,6 +21,7 @@ constexpr int kImageConfirmedPrimary = 0;
 constexpr int kImageDistributed = 1;
 constexpr int kImageUnconfirmedPrimary = 2;
 constexpr int kImageListServer = 0;
+constexpr int kImageDamagedRecord = 1;  // the list's red screen
 
 std::string EntryName(const DiscoveryEntry& entry) { return DiscoveryEntryName(entry); }
 
@@ -263,22 +266,29 @@ void CRoleConsoleDlg::RunRefreshPass() {
   m_pPassModel = m_model.get();
   m_roleRecords.BeginPass();
 
-  std::string primary;
+  auto read = [this](const char* name, void* buffer, DWORD* size) {
+    return m_roleRecords.Read(name, kSanProductCode, buffer, size);
+  };
+  std::string primary, damaged;
   for (const DiscoveryEntry& entry : m_serverEntries) {
     const std::string server = EntryName(entry);
-    unsigned char record[kRoleRecordSize] = {};
-    DWORD size = sizeof(record);
-    if (m_roleRecords.Read(server.c_str(), kSanProductCode, record, &size) != ERROR_SUCCESS) {
-      PlaceServerWithoutRole(server, generation);
+    const RecordState state = ReadRoleOf(server, read, primary);
+    if (state != RecordState::Valid) {
+      // A damaged record gives no role: the server is listed, marked.
+      if (state == RecordState::Damaged) damaged = server + (damaged.empty() ? "" : ", ") + damaged;
+      PlaceServerWithoutRole(server, generation,
+                             state == RecordState::Damaged ? kImageDamagedRecord : kImageListServer);
       continue;
     }
-    primary = kv::FixedField(record, sizeof(RoleRecord::primaryName));
     if (primary == server)
       PlacePrimary(server, generation);
     else
       PlaceDistributed(primary, server, generation);
   }
   SweepViews(generation);
+  // The entries run newest first: the names, joined in reverse, read in the table's order.
+  m_strRecordNote = damaged.empty() ? std::string() : FormatResString(IDS_DAMAGED_RECORDS, damaged);
+  if (!m_bCommandRunning) ShowOperation(0);
 }
 
 // The pass walks the entries newest first: the table's order reversed.
@@ -320,7 +330,7 @@ void CRoleConsoleDlg::DropListedServer(const std::string& name) {
   if (i >= 0) DropListItem(i);
 }
 
-void CRoleConsoleDlg::PlaceServerWithoutRole(const std::string& server, LONG generation) {
+void CRoleConsoleDlg::PlaceServerWithoutRole(const std::string& server, LONG generation, int image) {
   CServerViewModel& model = *m_pPassModel;
   auto root = model.FindRoot(server);
   if (root != model.Roots().end()) {
@@ -341,14 +351,14 @@ void CRoleConsoleDlg::PlaceServerWithoutRole(const std::string& server, LONG gen
   }
   CServerViewModel::Row* row = model.FirstListRow(server);
   if (!row) {
-    int at = m_listServers.InsertItem(m_listServers.GetItemCount(), server, kImageListServer, generation);
-    if (at >= 0) model.InsertListRow(at, CServerViewModel::Row{server, nullptr, kImageListServer, generation});
+    int at = m_listServers.InsertItem(m_listServers.GetItemCount(), server, image, generation);
+    if (at >= 0) model.InsertListRow(at, CServerViewModel::Row{server, nullptr, image, generation});
     return;
   }
   row->confirmed = generation;
-  if (row->image != kImageListServer) {
-    m_listServers.SetItemImage(model.FindList(server), kImageListServer);
-    row->image = kImageListServer;
+  if (row->image != image) {
+    m_listServers.SetItemImage(model.FindList(server), image);
+    row->image = image;
   }
 }
 

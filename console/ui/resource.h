@@ -136,6 +136,8 @@
 #define IDS_TAB_PRODUCTS 189
 #define IDS_TAB_DISTRIBUTED 190
 #define IDS_TAB_PRIMARY 191
+#define IDS_RECORD_DAMAGED 192
+#define IDS_DAMAGED_RECORDS 193
 
 // Strings: Discovery Service states and button captions
 #define IDS_STATE_STARTING 170

@@ -226,8 +226,8 @@ int WINAPI WriteRoleRecord(const char* server, int productCode, const void* reco
 }
 
 // 0 when the buffer holds the server's 76-byte record; ERROR_MORE_DATA for a
-// longer value, ERROR_INVALID_DATA for a shorter one; *size gets the byte
-// count the registry reports.
+// longer value, ERROR_INVALID_DATA for a shorter one or one that is not
+// binary; *size gets the byte count the registry reports.
 int WINAPI ReadRoleRecord(const char* server, int productCode, void* buffer, DWORD* size) {
   const kvcore::ProductInfo* product = kvcore::FindProduct(productCode);
   if (!ValidServer(server) || !product || !product->slots || !buffer || !size) return ERROR_INVALID_PARAMETER;
@@ -237,8 +237,9 @@ int WINAPI ReadRoleRecord(const char* server, int productCode, void* buffer, DWO
   kv::CRegKey key;
   rc = kvlab::OpenKey(root.Get(), kvcore::OwnRecordPath(productCode), KEY_READ, key);
   if (rc != ERROR_SUCCESS) return rc;
-  rc = ::RegQueryValueExA(key.Get(), "Slot_1", nullptr, nullptr, static_cast<BYTE*>(buffer), size);
-  if (rc == ERROR_SUCCESS && *size != sizeof(RoleRecord)) return ERROR_INVALID_DATA;
+  DWORD type = REG_NONE;
+  rc = ::RegQueryValueExA(key.Get(), "Slot_1", nullptr, &type, static_cast<BYTE*>(buffer), size);
+  if (rc == ERROR_SUCCESS && (*size != sizeof(RoleRecord) || type != REG_BINARY)) return ERROR_INVALID_DATA;
   return rc;
 }
 
