@@ -29,6 +29,7 @@ const char kActivityRunning[] =
     "Device Configuration cannot be started! It requires all other Kestrava 2000 activities (Backup, Restore, etc.) "
     "to be inactive.";
 const char kStopping[] = "Please wait while stopping Tape Engine service...";
+const char kExitQuestion[] = "Exit Device Configuration?";
 
 int Count(const std::string& text, const std::string& what) {
   int n = 0;
@@ -611,30 +612,40 @@ TEST_F(Wizard, RunningTapeEngineIsStoppedAfterAskingWithTheProgressShown) {
   EXPECT_EQ(Log().find("locked"), std::string::npos) << "the activity mutex was held while a plug-in ran";
 }
 
-TEST_F(Wizard, DecliningTheEngineStopSkipsThePlugin) {
+TEST_F(Wizard, EveryAnswerButYesToTheEngineStopSkipsThePlugin) {
   wiztest::TapeEngine engine;
   ASSERT_TRUE(engine.Installed());
   ASSERT_TRUE(engine.Start());
-  kvtest::ScriptedUser user;
-  user.AnswerBox(IDNO).AnswerBox(IDNO).AnswerBox(IDNO).AnswerBox(IDYES);
-  Run([&](SheetDriver& d) {
-    if (!LaunchFromWelcome(d, IDC_OPTION_TAPE_LIBRARY)) return;
-    EXPECT_TRUE(d.WaitForPage(1000));
-    BackNow(d);
-    if (!d.WaitForPage(1001)) return;
-    // The virtual library: declined at its first launch stays on the options,
-    // declined later goes to the Complete page.
-    d.Choose(IDC_OPTION_VIRTUAL_LIBRARY);
-    NextNow(d);
-    EXPECT_EQ(d.CurrentPageId(), 1001);
-    NextNow(d);
-    EXPECT_TRUE(d.WaitForPage(1000));
-    d.Exit();
-  });
-  EXPECT_TRUE(user.Finish()) << user.Report();
-  EXPECT_EQ(Log().find(".wizard"), std::string::npos) << Log();
-  EXPECT_EQ(Log().find(".init"), std::string::npos) << Log();
-  EXPECT_EQ(wiztest::ServiceState("KVTapeEngine"), static_cast<DWORD>(SERVICE_RUNNING));
+  // No, and the box closed by its title bar or Alt+F4 where Wine allows it.
+  for (int answer : {IDNO, kvtest::kCloseByTitleBar, kvtest::kCloseByAltF4}) {
+    SCOPED_TRACE(answer);
+    wiztest::SetEnv("KV_PLUGIN_LOG", "");
+    kvtest::ScriptedUser user;
+    user.AnswerBox(answer).AnswerBox(answer).AnswerBox(answer).AnswerBox(IDYES);
+    Run([&](SheetDriver& d) {
+      if (!LaunchFromWelcome(d, IDC_OPTION_TAPE_LIBRARY)) return;
+      EXPECT_TRUE(d.WaitForPage(1000));
+      EXPECT_FALSE(d.Visible(1003));  // the engine runs: nothing to restart
+      BackNow(d);
+      if (!d.WaitForPage(1001)) return;
+      // The virtual library: declined at its first launch stays on the options,
+      // declined later goes to the Complete page.
+      d.Choose(IDC_OPTION_VIRTUAL_LIBRARY);
+      NextNow(d);
+      EXPECT_EQ(d.CurrentPageId(), 1001);
+      NextNow(d);
+      EXPECT_TRUE(d.WaitForPage(1000));
+      d.Exit();
+    });
+    EXPECT_TRUE(user.Finish()) << user.Report();
+    auto boxes = user.Boxes();
+    ASSERT_EQ(boxes.size(), 4u);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(boxes[i].text, kStopQuestion);
+    EXPECT_EQ(boxes[3].text, kExitQuestion);
+    EXPECT_EQ(Log().find(".wizard"), std::string::npos) << Log();
+    EXPECT_EQ(Log().find(".init"), std::string::npos) << Log();
+    EXPECT_EQ(wiztest::ServiceState("KVTapeEngine"), static_cast<DWORD>(SERVICE_RUNNING));
+  }
 }
 
 TEST_F(Wizard, OtherProductActivityBlocksTheGuardedOptionsUntilItEnds) {
