@@ -48,6 +48,14 @@ int PointsToHeight(int points) {
   return -::MulDiv(points, ::GetDeviceCaps(screen.Get(), LOGPIXELSY), 72);
 }
 
+// One click of the left mouse button on a button, as the mouse gives it;
+// second: the second click of a double-click.
+void PostClick(HWND button, bool second = false) {
+  const LPARAM at = MAKELPARAM(5, 5);
+  ::PostMessageA(button, second ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN, MK_LBUTTON, at);
+  ::PostMessageA(button, WM_LBUTTONUP, 0, at);
+}
+
 class Wizard : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -644,6 +652,55 @@ TEST_F(Wizard, EveryAnswerButYesToTheEngineStopSkipsThePlugin) {
     EXPECT_EQ(boxes[3].text, kExitQuestion);
     EXPECT_EQ(Log().find(".wizard"), std::string::npos) << Log();
     EXPECT_EQ(Log().find(".init"), std::string::npos) << Log();
+    EXPECT_EQ(wiztest::ServiceState("KVTapeEngine"), static_cast<DWORD>(SERVICE_RUNNING));
+  }
+}
+
+// A double-click on the Welcome page's Next, or Enter pressed twice: the
+// second Next comes before the Options page is on screen, or so soon after
+// that nobody has read it, and launches nothing; a Next given once the
+// options have been on screen launches the option.
+TEST_F(Wizard, NextGivenBeforeTheOptionsAreOnScreenLaunchesNothing) {
+  wiztest::TapeEngine engine;
+  ASSERT_TRUE(engine.Installed());
+  ASSERT_TRUE(engine.Start());
+  enum class Second { ClickQueued, ClickAfterPaint, EnterQueued };
+  for (Second second : {Second::ClickQueued, Second::ClickAfterPaint, Second::EnterQueued}) {
+    const int how = static_cast<int>(second);
+    SCOPED_TRACE(how);
+    wiztest::SetEnv("KV_PLUGIN_LOG", "");
+    kvtest::ScriptedUser user;
+    user.AnswerBox(IDNO).AnswerBox(IDYES);
+    size_t boxesOnOptions = 99;
+    Run([&](SheetDriver& d) {
+      if (!d.WaitForPage(1002)) return;
+      HWND next = ::GetDlgItem(d.Sheet(), wiztest::kNextButton);
+      if (second == Second::EnterQueued) {
+        for (int i = 0; i < 2; ++i) {
+          ::PostMessageA(next, WM_KEYDOWN, VK_RETURN, 1);
+          ::PostMessageA(next, WM_KEYUP, VK_RETURN, (1u << 31) | (1 << 30) | 1);
+        }
+      } else {
+        PostClick(next);
+        if (second == Second::ClickQueued) PostClick(next, true);
+      }
+      if (!d.WaitForPage(1001)) return;
+      if (second == Second::ClickAfterPaint) PostClick(next, true);
+      // Past the double-click time the options have been on screen: a click
+      // on Next launches the option (the stop question, No).
+      ::Sleep(::GetDoubleClickTime() + 100);
+      EXPECT_EQ(d.CurrentPageId(), 1001) << how;
+      boxesOnOptions = user.Boxes().size();
+      EXPECT_EQ(Log(), "") << how;
+      PostClick(next);
+      if (!d.WaitForPage(1000)) return;
+      d.Exit();
+    });
+    EXPECT_TRUE(user.Finish()) << user.Report();
+    EXPECT_EQ(boxesOnOptions, 0u);
+    auto boxes = user.Boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, kStopQuestion);
     EXPECT_EQ(wiztest::ServiceState("KVTapeEngine"), static_cast<DWORD>(SERVICE_RUNNING));
   }
 }

@@ -158,9 +158,11 @@ class SheetDriver {
     if (::GetDlgItem(page, 1003)) return 1000;
     return -1;
   }
+  // Waits until the page is on view and painted, as a user sees it before
+  // acting on it (the Options page takes no Next before that).
   bool WaitForPage(int id, DWORD ms = 10000) {
     DWORD start = ::GetTickCount();
-    while (CurrentPageId() != id) {
+    while (CurrentPageId() != id || !Painted()) {
       if (!::IsWindow(m_sheet) || ::GetTickCount() - start > ms) {
         ADD_FAILURE() << "page " << id << " never came (on " << CurrentPageId() << ")";
         return false;
@@ -168,6 +170,10 @@ class SheetDriver {
       ::Sleep(15);
     }
     return true;
+  }
+  bool Painted() const {
+    HWND page = CurrentPage();
+    return page && ::IsWindowVisible(page) && !::GetUpdateRect(page, nullptr, FALSE);
   }
   // Waits until the posted wizard-button changes have been applied.
   bool WaitForButtons(bool back, bool next, DWORD ms = 5000) {
