@@ -86,6 +86,9 @@ BOOL PrepareTapeEngine(COptionsPage& page) {
       status.UpdateWindow();
     }
     engine.Stop(TRUE);  // the plug-in runs whether or not the engine stopped
+    // Stopped or still stopping, the engine stays down after the wizard: its
+    // end must say so, whatever the plug-in reports.
+    if (CGearwiseSheet* sheet = page.OwnerSheet()) sheet->m_bEngineStopped = TRUE;
   }
   return TRUE;
 }

@@ -123,7 +123,9 @@ CGearwisePage::~CGearwisePage() {
 
 HFONT CGearwisePage::SectionFont() { return static_cast<HFONT>(g_sectionFont.Get()); }
 
-BOOL CGearwisePage::ConfirmExit() const { return m_pOwnerSheet ? m_pOwnerSheet->ConfirmExit() : TRUE; }
+BOOL CGearwisePage::ConfirmExit(BOOL noticeShown) const {
+  return m_pOwnerSheet ? m_pOwnerSheet->ConfirmExit(noticeShown) : TRUE;
+}
 
 BOOL CGearwisePage::OnInitDialog() {
   CPropertyPage::OnInitDialog();
@@ -301,8 +303,10 @@ BOOL CCompletePage::OnSetActive() {
   ::PostMessageA(sheet, PSM_SETWIZBUTTONS, 0, PSWIZB_BACK);
   if (m_heading && m_pOwnerSheet) m_heading.SetFont(m_pOwnerSheet->TitleFont(), TRUE);
 
+  // The notice comes after a reported change, and whenever the wizard has
+  // stopped the engine: it stays stopped until someone starts it.
   kv::CWnd icon(GetDlgItem(IDC_NOTICE_ICON)), notice(GetDlgItem(IDC_RESTART_NOTICE));
-  if (m_bConfigurationChanged) {
+  if (m_bConfigurationChanged || (m_pOwnerSheet && m_pOwnerSheet->m_bEngineStopped)) {
     icon.ShowWindow(SW_SHOW);
     icon.UpdateWindow();
     notice.ShowWindow(SW_SHOW);

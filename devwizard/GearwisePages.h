@@ -32,6 +32,7 @@ class CGearwisePage : public kv::CPropertyPage {
   ~CGearwisePage() override;
 
   void SetOwnerSheet(CGearwiseSheet* sheet) { m_pOwnerSheet = sheet; }
+  CGearwiseSheet* OwnerSheet() const { return m_pOwnerSheet; }
   HBRUSH GetBackgroundBrush() const { return static_cast<HBRUSH>(m_brush.Get()); }
   HPALETTE GetBackgroundPalette() const { return static_cast<HPALETTE>(m_palette.Get()); }
 
@@ -49,7 +50,8 @@ class CGearwisePage : public kv::CPropertyPage {
   BOOL OnInitDialog() override;
   void DoDataExchange(kv::CDataExchange&) override {}
   bool ProcessMessageTable(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
-  BOOL ConfirmExit() const;
+  // The sheet's exit question; noticeShown: this page shows the restart notice.
+  BOOL ConfirmExit(BOOL noticeShown = FALSE) const;
 
   CGearwiseSheet* m_pOwnerSheet = nullptr;
 
@@ -143,7 +145,8 @@ class CCompletePage : public CGearwisePage {
  protected:
   void DoDataExchange(kv::CDataExchange& dx) override;
   BOOL OnSetActive() override;
-  BOOL OnQueryCancel() override { return ConfirmExit(); }
+  // The page shows the restart notice whenever the engine was stopped.
+  BOOL OnQueryCancel() override { return ConfirmExit(TRUE); }
 };
 
 // The option that a command line names: "tlo" or "olo" (tape and optical

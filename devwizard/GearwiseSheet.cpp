@@ -69,9 +69,10 @@ CGearwiseSheet::~CGearwiseSheet() {
   m_pCompletePage.reset();
 }
 
-BOOL CGearwiseSheet::ConfirmExit() const {
-  return kv::ShowMessageBox(m_hWnd, kv::LoadStr(IDS_CONFIRM_EXIT), kv::LoadStr(IDS_WIZARD_CAPTION),
-                            MB_YESNO | MB_ICONQUESTION) == IDYES;
+BOOL CGearwiseSheet::ConfirmExit(BOOL noticeShown) const {
+  std::string question = kv::LoadStr(IDS_CONFIRM_EXIT);
+  if (m_bEngineStopped && !noticeShown) question = kv::LoadStr(IDS_RESTART_NOTICE) + "\n\n" + question;
+  return kv::ShowMessageBox(m_hWnd, question, kv::LoadStr(IDS_WIZARD_CAPTION), MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 void CGearwiseSheet::OnPreCreate(void* dialogTemplate) {

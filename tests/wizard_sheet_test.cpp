@@ -29,7 +29,16 @@ const char kActivityRunning[] =
     "Device Configuration cannot be started! It requires all other Kestrava 2000 activities (Backup, Restore, etc.) "
     "to be inactive.";
 const char kStopping[] = "Please wait while stopping Tape Engine service...";
+const char kRestartNotice[] = "Tape Engine service has to be restarted in order to the changes take effect!";
 const char kExitQuestion[] = "Exit Device Configuration?";
+
+// One click of the left mouse button on a button, as the mouse gives it;
+// second: the second click of a double-click.
+void PostClick(HWND button, bool second = false) {
+  const LPARAM at = MAKELPARAM(5, 5);
+  ::PostMessageA(button, second ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN, MK_LBUTTON, at);
+  ::PostMessageA(button, WM_LBUTTONUP, 0, at);
+}
 
 int Count(const std::string& text, const std::string& what) {
   int n = 0;
@@ -46,14 +55,6 @@ LOGFONTA FontOf(HFONT font) {
 int PointsToHeight(int points) {
   kv::CWindowDC screen(nullptr);
   return -::MulDiv(points, ::GetDeviceCaps(screen.Get(), LOGPIXELSY), 72);
-}
-
-// One click of the left mouse button on a button, as the mouse gives it;
-// second: the second click of a double-click.
-void PostClick(HWND button, bool second = false) {
-  const LPARAM at = MAKELPARAM(5, 5);
-  ::PostMessageA(button, second ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN, MK_LBUTTON, at);
-  ::PostMessageA(button, WM_LBUTTONUP, 0, at);
 }
 
 class Wizard : public ::testing::Test {
@@ -110,6 +111,10 @@ class Wizard : public ::testing::Test {
     d.Choose(option);
     NextNow(d);
     return true;
+  }
+  static void ExitNow(SheetDriver& d) {
+    DWORD_PTR r = 0;
+    ::SendMessageTimeoutA(d.Sheet(), PSM_PRESSBUTTON, PSBTN_CANCEL, 0, SMTO_NORMAL, 30000, &r);
   }
   static void SetCheck(SheetDriver& d, int id, int state) {
     DWORD_PTR r = 0;
@@ -314,7 +319,7 @@ TEST_F(Wizard, ChangeDuringRaidShowsTheRestartNoticeAndKeepsBack) {
     EXPECT_TRUE(d.Visible(1003));
     EXPECT_TRUE(d.Visible(1004));
     EXPECT_TRUE(d.Visible(1014));
-    EXPECT_EQ(d.Text(1003), "Tape Engine service has to be restarted in order to the changes take effect!");
+    EXPECT_EQ(d.Text(1003), kRestartNotice);
     BackNow(d);
     EXPECT_TRUE(d.WaitForPage(1001));
     d.Exit();
@@ -595,16 +600,21 @@ TEST_F(Wizard, RunningTapeEngineIsStoppedAfterAskingWithTheProgressShown) {
   ASSERT_TRUE(engine.Installed());
   ASSERT_TRUE(engine.Start({"-stop-steps=3", "-step-ms=150", "-hint-ms=200"}));
   kvtest::ScriptedUser user;
-  user.AnswerBox(IDYES).AnswerBox(IDYES);
+  user.AnswerBox(IDYES).AnswerBox(IDNO).AnswerBox(IDYES);
   std::string status;
   Run([&](SheetDriver& d) {
     if (!LaunchFromWelcome(d, IDC_OPTION_TAPE_LIBRARY) || !d.WaitForPage(1000)) return;
     status = wiztest::Env("KV_PLUGIN_STATUS");
     EXPECT_EQ(wiztest::ServiceState("KVTapeEngine"), static_cast<DWORD>(SERVICE_STOPPED));
+    // No plug-in reported a change, but the engine is stopped: the page says
+    // it must be restarted, and so does the exit question where no page does.
+    EXPECT_TRUE(d.Visible(1003));
+    EXPECT_TRUE(d.Visible(1004));
     // Stopped now: the next guarded option asks nothing.
     BackNow(d);
     if (!d.WaitForPage(1001)) return;
     EXPECT_FALSE(d.Visible(1005));
+    ExitNow(d);
     d.Choose(IDC_OPTION_RAID_DEVICE);
     NextNow(d);
     if (!d.WaitForPage(1000)) return;
@@ -612,9 +622,13 @@ TEST_F(Wizard, RunningTapeEngineIsStoppedAfterAskingWithTheProgressShown) {
   });
   EXPECT_TRUE(user.Finish()) << user.Report();
   auto boxes = user.Boxes();
-  ASSERT_EQ(boxes.size(), 2u);
+  ASSERT_EQ(boxes.size(), 3u);
   EXPECT_EQ(boxes[0].text, kStopQuestion);
   EXPECT_EQ(boxes[0].flags, static_cast<UINT>(MB_YESNO));
+  EXPECT_EQ(boxes[1].text, std::string(kRestartNotice) + "\n\n" + kExitQuestion);
+  EXPECT_EQ(boxes[2].text, kExitQuestion);  // the Complete page shows the notice
+  // The wizard never starts the engine again.
+  EXPECT_EQ(wiztest::ServiceState("KVTapeEngine"), static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_EQ(status, kStopping);
   EXPECT_EQ(Count(Log(), ".wizard"), 2);
   EXPECT_EQ(Log().find("locked"), std::string::npos) << "the activity mutex was held while a plug-in ran";
