@@ -329,6 +329,8 @@ BOOL CCompletePage::OnSetActive() {
   } else {
     backHint.ShowWindow(SW_SHOW);
   }
+  // Next, which had the focus, is disabled now: a button takes the focus.
+  if (m_pOwnerSheet) m_pOwnerSheet->FocusDefaultButtonLater();
   return CGearwisePage::OnSetActive();
 }
 

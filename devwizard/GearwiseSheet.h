@@ -27,6 +27,9 @@ class CGearwiseSheet : public kv::CPropertySheet {
   // (noticeShown), the question first says that the engine has to be
   // restarted.
   BOOL ConfirmExit(BOOL noticeShown = FALSE) const;
+  // The keyboard focus to the sheet's default button, or to Exit when that
+  // one is disabled (see OnFocusDefaultButton).
+  void FocusDefaultButtonLater() const;
 
   CWelcomePage* WelcomePage() const { return m_pWelcomePage.get(); }
   COptionsPage* OptionsPage() const { return m_pOptionsPage.get(); }
@@ -53,6 +56,7 @@ class CGearwiseSheet : public kv::CPropertySheet {
  private:
   LRESULT OnConfigurationChanged(WPARAM, LPARAM);
   LRESULT OnAutoStart(WPARAM, LPARAM);
+  LRESULT OnFocusDefaultButton(WPARAM, LPARAM);
   LRESULT OnNcDestroy(WPARAM, LPARAM);
 
   HICON m_hIcon = nullptr;  // shared resource icon: never destroyed

@@ -32,6 +32,33 @@ const char kStopping[] = "Please wait while stopping Tape Engine service...";
 const char kRestartNotice[] = "Tape Engine service has to be restarted in order to the changes take effect!";
 const char kExitQuestion[] = "Exit Device Configuration?";
 
+bool WaitUntil(const std::function<bool()>& done, DWORD ms = 5000) {
+  DWORD start = ::GetTickCount();
+  while (!done()) {
+    if (::GetTickCount() - start > ms) return false;
+    ::Sleep(15);
+  }
+  return true;
+}
+
+// The window with the keyboard focus in the thread of window.
+HWND FocusIn(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof(info);
+  return ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
+// A key pressed and released on the keyboard (the input goes to the focus).
+void PressKey(WORD key) {
+  INPUT input[2] = {};
+  for (INPUT& i : input) {
+    i.type = INPUT_KEYBOARD;
+    i.ki.wVk = key;
+  }
+  input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  ::SendInput(2, input, sizeof(INPUT));
+}
+
 // One click of the left mouse button on a button, as the mouse gives it;
 // second: the second click of a double-click.
 void PostClick(HWND button, bool second = false) {
@@ -309,9 +336,11 @@ TEST_F(Wizard, PagesPaintTheirBitmapsAsPatternBrushesWithTheirOwnPalettes) {
 // ---------------------------------------------------------------------------
 // The Complete page
 
+// The Complete page also takes the keyboard: a button has the focus, Tab
+// moves it, Enter presses it and Escape is Exit.
 TEST_F(Wizard, ChangeDuringRaidShowsTheRestartNoticeAndKeepsBack) {
   kvtest::ScriptedUser user;
-  user.AnswerBox(IDYES);
+  user.AnswerBox(IDNO).AnswerBox(IDYES);
   wiztest::SetEnv("KV_PLUGIN_CHANGE", "1");
   Run([&](SheetDriver& d) {
     if (!LaunchFromWelcome(d, IDC_OPTION_RAID_DEVICE) || !d.WaitForPage(1000)) return;
@@ -320,17 +349,27 @@ TEST_F(Wizard, ChangeDuringRaidShowsTheRestartNoticeAndKeepsBack) {
     EXPECT_TRUE(d.Visible(1004));
     EXPECT_TRUE(d.Visible(1014));
     EXPECT_EQ(d.Text(1003), kRestartNotice);
-    BackNow(d);
+    HWND back = ::GetDlgItem(d.Sheet(), wiztest::kBackButton), exit = ::GetDlgItem(d.Sheet(), IDCANCEL);
+    EXPECT_TRUE(WaitUntil([&] { return FocusIn(d.Sheet()) == back; })) << FocusIn(d.Sheet());
+    PressKey(VK_TAB);
+    EXPECT_TRUE(WaitUntil([&] { return FocusIn(d.Sheet()) == exit; })) << FocusIn(d.Sheet());
+    PressKey(VK_ESCAPE);  // Exit? No
+    EXPECT_TRUE(WaitUntil([&] { return user.Boxes().size() == 1 && ::IsWindowEnabled(d.Sheet()); }));
+    PressKey(VK_TAB);
+    EXPECT_TRUE(WaitUntil([&] { return FocusIn(d.Sheet()) == back; })) << FocusIn(d.Sheet());
+    PressKey(VK_RETURN);
     EXPECT_TRUE(d.WaitForPage(1001));
     d.Exit();
   });
   EXPECT_TRUE(user.Finish()) << user.Report();
+  EXPECT_EQ(user.Boxes().size(), 2u);
   EXPECT_NE(Log().find("Raidwell.changed;"), std::string::npos) << Log();
 }
 
+// With Back disabled, Exit has the focus: Escape and Enter both ask to exit.
 TEST_F(Wizard, ChangeDuringVirtualLibraryLeavesOnlyExit) {
   kvtest::ScriptedUser user;
-  user.AnswerBox(IDYES);
+  user.AnswerBox(IDNO).AnswerBox(IDYES);
   wiztest::SetEnv("KV_PLUGIN_CHANGE", "1");
   Run([&](SheetDriver& d) {
     if (!LaunchFromWelcome(d, IDC_OPTION_VIRTUAL_LIBRARY) || !d.WaitForPage(1000)) return;
@@ -339,9 +378,14 @@ TEST_F(Wizard, ChangeDuringVirtualLibraryLeavesOnlyExit) {
     EXPECT_TRUE(d.Visible(1004));
     EXPECT_FALSE(d.Visible(1014));
     EXPECT_TRUE(d.Visible(1013));
-    d.Exit();
+    HWND exit = ::GetDlgItem(d.Sheet(), IDCANCEL);
+    EXPECT_TRUE(WaitUntil([&] { return FocusIn(d.Sheet()) == exit; })) << FocusIn(d.Sheet());
+    PressKey(VK_ESCAPE);  // Exit? No
+    EXPECT_TRUE(WaitUntil([&] { return user.Boxes().size() == 1 && FocusIn(d.Sheet()) == exit; }));
+    PressKey(VK_RETURN);  // Exit? Yes
   });
   EXPECT_TRUE(user.Finish()) << user.Report();
+  EXPECT_EQ(user.Boxes().size(), 2u);
   EXPECT_NE(Log().find("Vellum.changed;"), std::string::npos) << Log();
 }
 
