@@ -94,21 +94,9 @@ TEST(GearwiseProgram, RaidKeyWithTheEngineRunningAsksStopsRunsThePluginAndAsksFo
 
     // The plug-in's dialog has closed: the keyboard reaches the sheet again,
     // its Back button has the focus and Escape asks to exit.
-    HWND back = ::GetDlgItem(sheet, 0x3023);
-    HWND focus = nullptr;
-    for (start = ::GetTickCount(); focus != back && ::GetTickCount() - start < 5000; ::Sleep(30)) {
-      GUITHREADINFO info{};
-      info.cbSize = sizeof(info);
-      if (::GetGUIThreadInfo(::GetWindowThreadProcessId(sheet, nullptr), &info)) focus = info.hwndFocus;
-    }
-    EXPECT_EQ(focus, back);
-    INPUT escape[2] = {};
-    for (INPUT& key : escape) {
-      key.type = INPUT_KEYBOARD;
-      key.ki.wVk = VK_ESCAPE;
-    }
-    escape[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    ::SendInput(2, escape, sizeof(INPUT));
+    HWND back = ::GetDlgItem(sheet, wiztest::kBackButton);
+    EXPECT_TRUE(wiztest::WaitUntil([&] { return wiztest::FocusIn(sheet) == back; })) << wiztest::FocusIn(sheet);
+    wiztest::PressKey(VK_ESCAPE);
     HWND confirm = WaitForDialog(wizard.id, "Device Configuration", 5000);
     if (!confirm) {
       ADD_FAILURE() << "Escape did not reach the Complete page";

@@ -21,7 +21,10 @@
 
 namespace {
 
+using wiztest::FocusIn;
+using wiztest::PressKey;
 using wiztest::SheetDriver;
+using wiztest::WaitUntil;
 
 const char kStopQuestion[] =
     "Tape Engine service will be stopped in order to allow device configuration.\nWould you like to continue?";
@@ -31,33 +34,6 @@ const char kActivityRunning[] =
 const char kStopping[] = "Please wait while stopping Tape Engine service...";
 const char kRestartNotice[] = "Tape Engine service has to be restarted in order to the changes take effect!";
 const char kExitQuestion[] = "Exit Device Configuration?";
-
-bool WaitUntil(const std::function<bool()>& done, DWORD ms = 5000) {
-  DWORD start = ::GetTickCount();
-  while (!done()) {
-    if (::GetTickCount() - start > ms) return false;
-    ::Sleep(15);
-  }
-  return true;
-}
-
-// The window with the keyboard focus in the thread of window.
-HWND FocusIn(HWND window) {
-  GUITHREADINFO info{};
-  info.cbSize = sizeof(info);
-  return ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
-}
-
-// A key pressed and released on the keyboard (the input goes to the focus).
-void PressKey(WORD key) {
-  INPUT input[2] = {};
-  for (INPUT& i : input) {
-    i.type = INPUT_KEYBOARD;
-    i.ki.wVk = key;
-  }
-  input[1].ki.dwFlags = KEYEVENTF_KEYUP;
-  ::SendInput(2, input, sizeof(INPUT));
-}
 
 // One click of the left mouse button on a button, as the mouse gives it;
 // second: the second click of a double-click.

@@ -10,6 +10,7 @@
 #include <winsvc.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,33 @@ class TapeEngine {
   const char* m_name;
   bool m_installed = false;
 };
+
+inline bool WaitUntil(const std::function<bool()>& done, DWORD ms = 5000) {
+  DWORD start = ::GetTickCount();
+  while (!done()) {
+    if (::GetTickCount() - start > ms) return false;
+    ::Sleep(15);
+  }
+  return true;
+}
+
+// The window with the keyboard focus in the thread of window.
+inline HWND FocusIn(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof(info);
+  return ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
+// A key pressed and released on the keyboard (the input goes to the focus).
+inline void PressKey(WORD key) {
+  INPUT input[2] = {};
+  for (INPUT& i : input) {
+    i.type = INPUT_KEYBOARD;
+    i.ki.wVk = key;
+  }
+  input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  ::SendInput(2, input, sizeof(INPUT));
+}
 
 // Drives the sheet of this process from a helper thread.
 class SheetDriver {
