@@ -67,7 +67,10 @@ BOOL PrepareTapeEngine(COptionsPage& page) {
   if (!lock) return FALSE;
   CServiceControl engine = CServiceControl::TapeEngine();
   if (engine.IsActive()) {
-    if (kv::AppMessageBox(IDS_STOP_ENGINE_QUESTION, MB_YESNO) == IDNO) return FALSE;
+    // Only Yes stops the engine. Windows offers no other way out of a Yes/No
+    // box, but where its title bar or Alt+F4 can close it (IDCANCEL), that
+    // is a No as well.
+    if (kv::AppMessageBox(IDS_STOP_ENGINE_QUESTION, MB_YESNO) != IDYES) return FALSE;
     kv::RestoreWaitCursor();
     // The progress is painted before the stop blocks this thread.
     kv::CStatic icon(page.GetDlgItem(IDC_NOTICE_ICON));
@@ -83,6 +86,9 @@ BOOL PrepareTapeEngine(COptionsPage& page) {
       status.UpdateWindow();
     }
     engine.Stop(TRUE);  // the plug-in runs whether or not the engine stopped
+    // Stopped or still stopping, the engine stays down after the wizard: its
+    // end must say so, whatever the plug-in reports.
+    if (CGearwiseSheet* sheet = page.OwnerSheet()) sheet->m_bEngineStopped = TRUE;
   }
   return TRUE;
 }

@@ -123,7 +123,9 @@ CGearwisePage::~CGearwisePage() {
 
 HFONT CGearwisePage::SectionFont() { return static_cast<HFONT>(g_sectionFont.Get()); }
 
-BOOL CGearwisePage::ConfirmExit() const { return m_pOwnerSheet ? m_pOwnerSheet->ConfirmExit() : TRUE; }
+BOOL CGearwisePage::ConfirmExit(BOOL noticeShown) const {
+  return m_pOwnerSheet ? m_pOwnerSheet->ConfirmExit(noticeShown) : TRUE;
+}
 
 BOOL CGearwisePage::OnInitDialog() {
   CPropertyPage::OnInitDialog();
@@ -229,6 +231,10 @@ BOOL COptionsPage::OnInitDialog() {
 }
 
 BOOL COptionsPage::OnSetActive() {
+  // Shown anew, not kept on view after a launch that stays here (comctl32
+  // then activates the page again): a Next counts once it has been painted.
+  if (!m_bStaysOnView) m_bPainted = false;
+  m_bStaysOnView = false;
   kv::CWnd(GetDlgItem(IDC_STOP_STATUS)).ShowWindow(SW_HIDE);
   kv::CWnd(GetDlgItem(IDC_NOTICE_ICON)).ShowWindow(SW_HIDE);
   ::PostMessageA(GetSheetHwnd(), PSM_SETWIZBUTTONS, 0, PSWIZB_BACK | PSWIZB_NEXT);
@@ -236,6 +242,37 @@ BOOL COptionsPage::OnSetActive() {
 }
 
 BOOL COptionsPage::OnQueryCancel() { return ConfirmExit() && CGearwisePage::OnQueryCancel(); }
+
+bool COptionsPage::NextSeesThePage() const {
+  if (!m_bPainted) return false;
+  // Pressed from another thread (a test or an accessibility tool), not with
+  // this thread's keyboard or mouse: it came after the paint.
+  if (::InSendMessage()) return true;
+  // The time of the click or key behind the Next. One given before the
+  // paint waited in the queue while the previous page was left; one given
+  // within the double-click time after it belongs to the action that brought
+  // the page (the second click of a double-click on the Welcome page's Next,
+  // Enter pressed twice): nobody has read the options by then.
+  LONG sincePaint = static_cast<LONG>(static_cast<DWORD>(::GetMessageTime()) - m_dwPaintedAt);
+  return sincePaint >= static_cast<LONG>(::GetDoubleClickTime());
+}
+
+LRESULT COptionsPage::OnWizardNext() {
+  bool accept = m_bAcceptUnseen || NextSeesThePage();
+  // The user has not seen which option is selected: nothing is launched.
+  if (!accept) return -1;
+  LRESULT result = LaunchOption();
+  m_bStaysOnView = result == IDD_OPTIONS_PAGE;
+  return result;
+}
+
+bool COptionsPage::ProcessMessageTable(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  if (message == WM_PAINT && !m_bPainted) {
+    m_bPainted = true;
+    m_dwPaintedAt = ::GetTickCount();
+  }
+  return CGearwisePage::ProcessMessageTable(message, wParam, lParam, result);
+}
 
 int COptionsPage::IsOptionChecked(int id) const {
   HWND button = GetDlgItem(id);
@@ -266,8 +303,10 @@ BOOL CCompletePage::OnSetActive() {
   ::PostMessageA(sheet, PSM_SETWIZBUTTONS, 0, PSWIZB_BACK);
   if (m_heading && m_pOwnerSheet) m_heading.SetFont(m_pOwnerSheet->TitleFont(), TRUE);
 
+  // The notice comes after a reported change, and whenever the wizard has
+  // stopped the engine: it stays stopped until someone starts it.
   kv::CWnd icon(GetDlgItem(IDC_NOTICE_ICON)), notice(GetDlgItem(IDC_RESTART_NOTICE));
-  if (m_bConfigurationChanged) {
+  if (m_bConfigurationChanged || (m_pOwnerSheet && m_pOwnerSheet->m_bEngineStopped)) {
     icon.ShowWindow(SW_SHOW);
     icon.UpdateWindow();
     notice.ShowWindow(SW_SHOW);
@@ -290,6 +329,8 @@ BOOL CCompletePage::OnSetActive() {
   } else {
     backHint.ShowWindow(SW_SHOW);
   }
+  // Next, which had the focus, is disabled now: a button takes the focus.
+  if (m_pOwnerSheet) m_pOwnerSheet->FocusDefaultButtonLater();
   return CGearwisePage::OnSetActive();
 }
 
@@ -318,6 +359,8 @@ BOOL AutoSelectOption(COptionsPage& page, std::string commandLine) {
   if (option == -1) return FALSE;
   ::SendMessageA(sheet, PSM_PRESSBUTTON, PSBTN_NEXT, 0);  // Welcome -> Options
   page.SelectOption(option, BST_CHECKED);
+  page.AcceptNextUnseen(true);                            // the command line chose it, not a click on an unseen page
   ::SendMessageA(sheet, PSM_PRESSBUTTON, PSBTN_NEXT, 0);  // runs the option
+  page.AcceptNextUnseen(false);
   return TRUE;
 }

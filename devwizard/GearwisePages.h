@@ -32,6 +32,7 @@ class CGearwisePage : public kv::CPropertyPage {
   ~CGearwisePage() override;
 
   void SetOwnerSheet(CGearwiseSheet* sheet) { m_pOwnerSheet = sheet; }
+  CGearwiseSheet* OwnerSheet() const { return m_pOwnerSheet; }
   HBRUSH GetBackgroundBrush() const { return static_cast<HBRUSH>(m_brush.Get()); }
   HPALETTE GetBackgroundPalette() const { return static_cast<HPALETTE>(m_palette.Get()); }
 
@@ -49,7 +50,8 @@ class CGearwisePage : public kv::CPropertyPage {
   BOOL OnInitDialog() override;
   void DoDataExchange(kv::CDataExchange&) override {}
   bool ProcessMessageTable(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
-  BOOL ConfirmExit() const;
+  // The sheet's exit question; noticeShown: this page shows the restart notice.
+  BOOL ConfirmExit(BOOL noticeShown = FALSE) const;
 
   CGearwiseSheet* m_pOwnerSheet = nullptr;
 
@@ -100,21 +102,37 @@ class COptionsPage : public CGearwisePage {
   LRESULT LaunchVirtualLibrary();
   LRESULT LaunchRsmDevices();
 
+  // While set, Next launches the selected option even though the page has
+  // not been on screen yet: the option that the command line names.
+  void AcceptNextUnseen(bool accept) { m_bAcceptUnseen = accept; }
+
   HWND m_hSheet = nullptr;  // the parent window, found at initialisation
 
  protected:
   BOOL OnInitDialog() override;
   BOOL OnSetActive() override;
   BOOL OnQueryCancel() override;
-  LRESULT OnWizardNext() override { return LaunchOption(); }
+  // Launches the selected option, unless the Next was given before the page
+  // was on screen (see NextSeesThePage): then the page stays, nothing runs.
+  LRESULT OnWizardNext() override;
+  bool ProcessMessageTable(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
  private:
+  // TRUE when the Next being handled was given while the page was on
+  // screen: the page has been painted since it was shown, and the key or
+  // click behind the Next came at least the double-click time after that.
+  bool NextSeesThePage() const;
+
   // The option's library in its slot, loaded on first use. On failure shows
   // message 120 with the option's name (when the system gave an error) and
   // returns null.
   HMODULE LoadPlugin(int slot, const char* fileName, UINT nameId);
 
   kv::CModule m_plugins[kOptionCount];
+  bool m_bPainted = false;      // painted since the page was last shown
+  DWORD m_dwPaintedAt = 0;      // tick count of that paint
+  bool m_bStaysOnView = false;  // the last launch kept the user on this page
+  bool m_bAcceptUnseen = false;
 };
 
 class CCompletePage : public CGearwisePage {
@@ -127,7 +145,8 @@ class CCompletePage : public CGearwisePage {
  protected:
   void DoDataExchange(kv::CDataExchange& dx) override;
   BOOL OnSetActive() override;
-  BOOL OnQueryCancel() override { return ConfirmExit(); }
+  // The page shows the restart notice whenever the engine was stopped.
+  BOOL OnQueryCancel() override { return ConfirmExit(TRUE); }
 };
 
 // The option that a command line names: "tlo" or "olo" (tape and optical

@@ -10,6 +10,8 @@ namespace {
 // Posted by the sheet's initialisation: starts the option that the command
 // line names once the sheet is up and on screen.
 constexpr UINT WM_GEARWISE_AUTOSTART = WM_APP + 0x58;
+// Posted after a page's wizard buttons: moves the keyboard focus to a button.
+constexpr UINT WM_GEARWISE_FOCUSBUTTON = WM_APP + 0x59;
 }  // namespace
 
 ATOM RegisterGearwiseClass(HINSTANCE instance) {
@@ -69,9 +71,15 @@ CGearwiseSheet::~CGearwiseSheet() {
   m_pCompletePage.reset();
 }
 
-BOOL CGearwiseSheet::ConfirmExit() const {
-  return kv::ShowMessageBox(m_hWnd, kv::LoadStr(IDS_CONFIRM_EXIT), kv::LoadStr(IDS_WIZARD_CAPTION),
-                            MB_YESNO | MB_ICONQUESTION) == IDYES;
+BOOL CGearwiseSheet::ConfirmExit(BOOL noticeShown) const {
+  std::string question = kv::LoadStr(IDS_CONFIRM_EXIT);
+  if (m_bEngineStopped && !noticeShown) question = kv::LoadStr(IDS_RESTART_NOTICE) + "\n\n" + question;
+  return kv::ShowMessageBox(m_hWnd, question, kv::LoadStr(IDS_WIZARD_CAPTION), MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+void CGearwiseSheet::FocusDefaultButtonLater() const {
+  // Posted after the page's PSM_SETWIZBUTTONS, so it runs once those are set.
+  if (m_hWnd) ::PostMessageA(m_hWnd, WM_GEARWISE_FOCUSBUTTON, 0, 0);
 }
 
 void CGearwiseSheet::OnPreCreate(void* dialogTemplate) {
@@ -120,6 +128,20 @@ LRESULT CGearwiseSheet::OnAutoStart(WPARAM, LPARAM) {
   return 0;
 }
 
+LRESULT CGearwiseSheet::OnFocusDefaultButton(WPARAM, LPARAM) {
+  // A button that is disabled while it has the focus takes the focus with it
+  // (Next, after it was pressed), and a plug-in's dialog that closes may
+  // leave the sheet inactive: then no key reaches the sheet but Alt with a
+  // mnemonic. WM_NEXTDLGCTL activates the sheet, gives the button the focus
+  // and makes it the default push button, so Enter presses it, Escape is
+  // Exit and Tab moves on from it.
+  LRESULT id = ::SendMessageA(m_hWnd, DM_GETDEFID, 0, 0);
+  HWND button = HIWORD(id) == DC_HASDEFID ? ::GetDlgItem(m_hWnd, LOWORD(id)) : nullptr;
+  if (!button || !::IsWindowEnabled(button) || !::IsWindowVisible(button)) button = ::GetDlgItem(m_hWnd, IDCANCEL);
+  if (button) ::SendMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
+  return 0;
+}
+
 LRESULT CGearwiseSheet::OnNcDestroy(WPARAM, LPARAM) {
   kv::CWinApp* app = kv::CWinApp::Current();
   if (app && app->m_hMainWnd == m_hWnd) app->m_hMainWnd = nullptr;
@@ -130,6 +152,7 @@ bool CGearwiseSheet::ProcessMessageTable(UINT message, WPARAM wParam, LPARAM lPa
   static constexpr kv::MessageEntry<CGearwiseSheet> kMessages[] = {
       kv::OnMessage(WM_GEARWISE_CHANGED, &CGearwiseSheet::OnConfigurationChanged),
       kv::OnMessage(WM_GEARWISE_AUTOSTART, &CGearwiseSheet::OnAutoStart),
+      kv::OnMessage(WM_GEARWISE_FOCUSBUTTON, &CGearwiseSheet::OnFocusDefaultButton),
   };
   if (message == WM_CLOSE) {
     // The window's Close is the Exit button: one confirmation. (Left to

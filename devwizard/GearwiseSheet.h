@@ -22,8 +22,14 @@ class CGearwiseSheet : public kv::CPropertySheet {
                  HBITMAP header);
   ~CGearwiseSheet() override;
 
-  // Asks "Exit Device Configuration?"; TRUE when the user says Yes.
-  BOOL ConfirmExit() const;
+  // Asks "Exit Device Configuration?"; TRUE when the user says Yes. When the
+  // wizard has stopped the tape engine and the page on view does not say so
+  // (noticeShown), the question first says that the engine has to be
+  // restarted.
+  BOOL ConfirmExit(BOOL noticeShown = FALSE) const;
+  // The keyboard focus to the sheet's default button, or to Exit when that
+  // one is disabled (see OnFocusDefaultButton).
+  void FocusDefaultButtonLater() const;
 
   CWelcomePage* WelcomePage() const { return m_pWelcomePage.get(); }
   COptionsPage* OptionsPage() const { return m_pOptionsPage.get(); }
@@ -32,6 +38,9 @@ class CGearwiseSheet : public kv::CPropertySheet {
 
   // Built by the Welcome page (string 112), deleted with the sheet.
   kv::CGdiObject m_titleFont;
+  // Set when the wizard has stopped the tape engine; never cleared: the
+  // engine stays stopped after the wizard.
+  BOOL m_bEngineStopped = FALSE;
   // Set before DoModal when the sheet is the application's main window.
   bool m_bMainWindow = false;
   // How the sheet's class got into its window template (for diagnostics).
@@ -47,6 +56,7 @@ class CGearwiseSheet : public kv::CPropertySheet {
  private:
   LRESULT OnConfigurationChanged(WPARAM, LPARAM);
   LRESULT OnAutoStart(WPARAM, LPARAM);
+  LRESULT OnFocusDefaultButton(WPARAM, LPARAM);
   LRESULT OnNcDestroy(WPARAM, LPARAM);
 
   HICON m_hIcon = nullptr;  // shared resource icon: never destroyed

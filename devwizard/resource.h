@@ -50,6 +50,7 @@
 #define IDS_NAME_TAPE_LIBRARY 121
 #define IDS_NAME_RAID_DEVICE 122
 #define IDS_NAME_REMOVABLE_LIBRARY 123
-#define IDS_SECTION_FONT 124  // face \t points \t weight
+#define IDS_SECTION_FONT 124    // face \t points \t weight
+#define IDS_RESTART_NOTICE 125  // the text of control 1003, for the exit question
 
 #endif  // GEARWISE_RESOURCE_H

@@ -289,9 +289,17 @@ void ScriptedUser::Handle(HWND hwnd) {
       seen.flags = FlagsFor(seen.text, seen.caption);
       m_boxes.push_back(seen);
     }
-    if (!::GetDlgItem(hwnd, step.button))
+    if (step.button == kCloseByTitleBar) {
+      ::PostMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+    } else if (step.button == kCloseByAltF4) {
+      // F4 with Alt held (context code, bit 29), as the keyboard gives it.
+      ::PostMessageA(hwnd, WM_SYSKEYDOWN, VK_F4, (1 << 29) | 1);
+      ::PostMessageA(hwnd, WM_SYSKEYUP, VK_F4, (1u << 31) | (1 << 30) | (1 << 29) | 1);
+    } else if (!::GetDlgItem(hwnd, step.button)) {
       return CloseUnexpected(hwnd, kv::Format("message box has no button %d: ", step.button) + what);
-    PressButton(hwnd, step.button);
+    } else {
+      PressButton(hwnd, step.button);
+    }
   } else {
     if (isBox || caption != step.caption)
       return CloseUnexpected(hwnd, "expected dialog \"" + step.caption + "\", got " + what);

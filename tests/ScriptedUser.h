@@ -62,6 +62,11 @@ class DialogDriver {
   std::vector<std::string>& m_failures;
 };
 
+// Answers for AnswerBox that close the box without a button, where the
+// window allows it: its title bar's close button, or Alt+F4.
+inline constexpr int kCloseByTitleBar = -1;
+inline constexpr int kCloseByAltF4 = -2;
+
 class ScriptedUser {
  public:
   explicit ScriptedUser(DWORD stepTimeoutMs = 10000);
@@ -69,7 +74,8 @@ class ScriptedUser {
   ScriptedUser(const ScriptedUser&) = delete;
   ScriptedUser& operator=(const ScriptedUser&) = delete;
 
-  // The next window must be a message box: press the button with this id.
+  // The next window must be a message box: press the button with this id
+  // (or close the box: kCloseByTitleBar, kCloseByAltF4).
   ScriptedUser& AnswerBox(int button);
   // The next window must be a dialog with this caption: run action on it
   // (on the watcher thread; the action presses a button to close it).

@@ -344,6 +344,9 @@ inline constexpr StringEntry kGearwiseStrings[] = {
     {122, "Raid Device Option"},
     {123, "Removable Library Option"},
     {124, "MS Sans Serif\t9\t700"},
+    // The Complete page's restart notice (control 1003), also asked with the
+    // exit question once the wizard has stopped the tape engine.
+    {125, "Tape Engine service has to be restarted in order to the changes take effect!"},
 };
 
 inline constexpr ControlEntry kWelcomePageControls[] = {

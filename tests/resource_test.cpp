@@ -632,6 +632,23 @@ TEST_F(GearwiseBackgrounds, AreUncompressedPaletteBitmapsForPatternBrushes) {
   }
 }
 
+// The pixels (in the page) that a static's or a button's text covers: the
+// text's extent in the control's font, wrapped to the control's width; a
+// radio button's or check box's text starts right of its box.
+RECT DrawnText(const Control& c, const RECT& control) {
+  HDC dc = GetDC(c.hwnd);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(c.hwnd, WM_GETFONT, 0, 0)));
+  const bool button = SameText("Button", c.className);
+  const int box = button ? GetSystemMetrics(SM_CXMENUCHECK) + 4 : 0;
+  RECT text = {0, 0, control.right - control.left - box, 0};
+  DrawTextA(dc, c.text.c_str(), -1, &text, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+  SelectObject(dc, old);
+  ReleaseDC(c.hwnd, dc);
+  const int top = button ? control.top : control.top + text.top;
+  const int bottom = button ? control.bottom : top + (text.bottom - text.top);
+  return {control.left + box + text.left, top, control.left + box + text.right, bottom};
+}
+
 // Black text must stay readable wherever a page puts text over its picture.
 TEST_F(GearwiseBackgrounds, StayLightUnderThePageTexts) {
   for (const auto& pb : kPageBackgrounds) {
@@ -651,6 +668,15 @@ TEST_F(GearwiseBackgrounds, StayLightUnderThePageTexts) {
         for (int x = r.left; x < r.right; ++x)  // the brush repeats the picture
           darkest = std::min(darkest, dib.Luminance(x % w, y % h));
       EXPECT_GE(darkest, 150) << Describe(c);
+
+      // Where the text itself is drawn, the picture holds nothing but its
+      // light background: no text runs into the hardware.
+      const RECT drawn = DrawnText(c, r);
+      int quiet = 255;
+      for (int y = drawn.top; y < drawn.bottom; ++y)
+        for (int x = drawn.left; x < drawn.right; ++x) quiet = std::min(quiet, dib.Luminance(x % w, y % h));
+      EXPECT_GE(quiet, 230) << Describe(c) << " is drawn over the picture at " << drawn.left << "," << drawn.top << "-"
+                            << drawn.right << "," << drawn.bottom;
     }
   }
 }

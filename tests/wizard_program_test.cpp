@@ -1,7 +1,8 @@
 // Gearwise.exe end to end, as an administrator meets it: started with the
 // RAID key on its command line while the tape engine runs, it asks before
 // stopping the engine, runs the product's RAID plug-in, whose dialog makes a
-// change, and its last page asks for the engine to be restarted.
+// change, and its last page asks for the engine to be restarted and takes
+// the keyboard again.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -91,8 +92,17 @@ TEST(GearwiseProgram, RaidKeyWithTheEngineRunningAsksStopsRunsThePluginAndAsksFo
     EXPECT_TRUE(::IsWindowVisible(::GetDlgItem(page, 1004)));
     EXPECT_TRUE(::IsWindowVisible(::GetDlgItem(page, 1014)));  // RAID: Back stays
 
-    ::PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
-    HWND confirm = WaitForDialog(wizard.id, "Device Configuration");
+    // The plug-in's dialog has closed: the keyboard reaches the sheet again,
+    // its Back button has the focus and Escape asks to exit.
+    HWND back = ::GetDlgItem(sheet, wiztest::kBackButton);
+    EXPECT_TRUE(wiztest::WaitUntil([&] { return wiztest::FocusIn(sheet) == back; })) << wiztest::FocusIn(sheet);
+    wiztest::PressKey(VK_ESCAPE);
+    HWND confirm = WaitForDialog(wizard.id, "Device Configuration", 5000);
+    if (!confirm) {
+      ADD_FAILURE() << "Escape did not reach the Complete page";
+      ::PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+      confirm = WaitForDialog(wizard.id, "Device Configuration");
+    }
     ASSERT_NE(confirm, nullptr);
     EXPECT_EQ(kvtest::MessageBoxText(confirm), "Exit Device Configuration?");
     Click(confirm, IDYES);

@@ -21,7 +21,10 @@
 
 namespace {
 
+using wiztest::FocusIn;
+using wiztest::PressKey;
 using wiztest::SheetDriver;
+using wiztest::WaitUntil;
 
 const char kStopQuestion[] =
     "Tape Engine service will be stopped in order to allow device configuration.\nWould you like to continue?";
@@ -29,6 +32,16 @@ const char kActivityRunning[] =
     "Device Configuration cannot be started! It requires all other Kestrava 2000 activities (Backup, Restore, etc.) "
     "to be inactive.";
 const char kStopping[] = "Please wait while stopping Tape Engine service...";
+const char kRestartNotice[] = "Tape Engine service has to be restarted in order to the changes take effect!";
+const char kExitQuestion[] = "Exit Device Configuration?";
+
+// One click of the left mouse button on a button, as the mouse gives it;
+// second: the second click of a double-click.
+void PostClick(HWND button, bool second = false) {
+  const LPARAM at = MAKELPARAM(5, 5);
+  ::PostMessageA(button, second ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN, MK_LBUTTON, at);
+  ::PostMessageA(button, WM_LBUTTONUP, 0, at);
+}
 
 int Count(const std::string& text, const std::string& what) {
   int n = 0;
@@ -101,6 +114,10 @@ class Wizard : public ::testing::Test {
     d.Choose(option);
     NextNow(d);
     return true;
+  }
+  static void ExitNow(SheetDriver& d) {
+    DWORD_PTR r = 0;
+    ::SendMessageTimeoutA(d.Sheet(), PSM_PRESSBUTTON, PSBTN_CANCEL, 0, SMTO_NORMAL, 30000, &r);
   }
   static void SetCheck(SheetDriver& d, int id, int state) {
     DWORD_PTR r = 0;
@@ -295,9 +312,11 @@ TEST_F(Wizard, PagesPaintTheirBitmapsAsPatternBrushesWithTheirOwnPalettes) {
 // ---------------------------------------------------------------------------
 // The Complete page
 
+// The Complete page also takes the keyboard: a button has the focus, Tab
+// moves it, Enter presses it and Escape is Exit.
 TEST_F(Wizard, ChangeDuringRaidShowsTheRestartNoticeAndKeepsBack) {
   kvtest::ScriptedUser user;
-  user.AnswerBox(IDYES);
+  user.AnswerBox(IDNO).AnswerBox(IDYES);
   wiztest::SetEnv("KV_PLUGIN_CHANGE", "1");
   Run([&](SheetDriver& d) {
     if (!LaunchFromWelcome(d, IDC_OPTION_RAID_DEVICE) || !d.WaitForPage(1000)) return;
@@ -305,18 +324,28 @@ TEST_F(Wizard, ChangeDuringRaidShowsTheRestartNoticeAndKeepsBack) {
     EXPECT_TRUE(d.Visible(1003));
     EXPECT_TRUE(d.Visible(1004));
     EXPECT_TRUE(d.Visible(1014));
-    EXPECT_EQ(d.Text(1003), "Tape Engine service has to be restarted in order to the changes take effect!");
-    BackNow(d);
+    EXPECT_EQ(d.Text(1003), kRestartNotice);
+    HWND back = ::GetDlgItem(d.Sheet(), wiztest::kBackButton), exit = ::GetDlgItem(d.Sheet(), IDCANCEL);
+    EXPECT_TRUE(WaitUntil([&] { return FocusIn(d.Sheet()) == back; })) << FocusIn(d.Sheet());
+    PressKey(VK_TAB);
+    EXPECT_TRUE(WaitUntil([&] { return FocusIn(d.Sheet()) == exit; })) << FocusIn(d.Sheet());
+    PressKey(VK_ESCAPE);  // Exit? No
+    EXPECT_TRUE(WaitUntil([&] { return user.Boxes().size() == 1 && ::IsWindowEnabled(d.Sheet()); }));
+    PressKey(VK_TAB);
+    EXPECT_TRUE(WaitUntil([&] { return FocusIn(d.Sheet()) == back; })) << FocusIn(d.Sheet());
+    PressKey(VK_RETURN);
     EXPECT_TRUE(d.WaitForPage(1001));
     d.Exit();
   });
   EXPECT_TRUE(user.Finish()) << user.Report();
+  EXPECT_EQ(user.Boxes().size(), 2u);
   EXPECT_NE(Log().find("Raidwell.changed;"), std::string::npos) << Log();
 }
 
+// With Back disabled, Exit has the focus: Escape and Enter both ask to exit.
 TEST_F(Wizard, ChangeDuringVirtualLibraryLeavesOnlyExit) {
   kvtest::ScriptedUser user;
-  user.AnswerBox(IDYES);
+  user.AnswerBox(IDNO).AnswerBox(IDYES);
   wiztest::SetEnv("KV_PLUGIN_CHANGE", "1");
   Run([&](SheetDriver& d) {
     if (!LaunchFromWelcome(d, IDC_OPTION_VIRTUAL_LIBRARY) || !d.WaitForPage(1000)) return;
@@ -325,9 +354,14 @@ TEST_F(Wizard, ChangeDuringVirtualLibraryLeavesOnlyExit) {
     EXPECT_TRUE(d.Visible(1004));
     EXPECT_FALSE(d.Visible(1014));
     EXPECT_TRUE(d.Visible(1013));
-    d.Exit();
+    HWND exit = ::GetDlgItem(d.Sheet(), IDCANCEL);
+    EXPECT_TRUE(WaitUntil([&] { return FocusIn(d.Sheet()) == exit; })) << FocusIn(d.Sheet());
+    PressKey(VK_ESCAPE);  // Exit? No
+    EXPECT_TRUE(WaitUntil([&] { return user.Boxes().size() == 1 && FocusIn(d.Sheet()) == exit; }));
+    PressKey(VK_RETURN);  // Exit? Yes
   });
   EXPECT_TRUE(user.Finish()) << user.Report();
+  EXPECT_EQ(user.Boxes().size(), 2u);
   EXPECT_NE(Log().find("Vellum.changed;"), std::string::npos) << Log();
 }
 
@@ -586,16 +620,21 @@ TEST_F(Wizard, RunningTapeEngineIsStoppedAfterAskingWithTheProgressShown) {
   ASSERT_TRUE(engine.Installed());
   ASSERT_TRUE(engine.Start({"-stop-steps=3", "-step-ms=150", "-hint-ms=200"}));
   kvtest::ScriptedUser user;
-  user.AnswerBox(IDYES).AnswerBox(IDYES);
+  user.AnswerBox(IDYES).AnswerBox(IDNO).AnswerBox(IDYES);
   std::string status;
   Run([&](SheetDriver& d) {
     if (!LaunchFromWelcome(d, IDC_OPTION_TAPE_LIBRARY) || !d.WaitForPage(1000)) return;
     status = wiztest::Env("KV_PLUGIN_STATUS");
     EXPECT_EQ(wiztest::ServiceState("KVTapeEngine"), static_cast<DWORD>(SERVICE_STOPPED));
+    // No plug-in reported a change, but the engine is stopped: the page says
+    // it must be restarted, and so does the exit question where no page does.
+    EXPECT_TRUE(d.Visible(1003));
+    EXPECT_TRUE(d.Visible(1004));
     // Stopped now: the next guarded option asks nothing.
     BackNow(d);
     if (!d.WaitForPage(1001)) return;
     EXPECT_FALSE(d.Visible(1005));
+    ExitNow(d);
     d.Choose(IDC_OPTION_RAID_DEVICE);
     NextNow(d);
     if (!d.WaitForPage(1000)) return;
@@ -603,38 +642,101 @@ TEST_F(Wizard, RunningTapeEngineIsStoppedAfterAskingWithTheProgressShown) {
   });
   EXPECT_TRUE(user.Finish()) << user.Report();
   auto boxes = user.Boxes();
-  ASSERT_EQ(boxes.size(), 2u);
+  ASSERT_EQ(boxes.size(), 3u);
   EXPECT_EQ(boxes[0].text, kStopQuestion);
   EXPECT_EQ(boxes[0].flags, static_cast<UINT>(MB_YESNO));
+  EXPECT_EQ(boxes[1].text, std::string(kRestartNotice) + "\n\n" + kExitQuestion);
+  EXPECT_EQ(boxes[2].text, kExitQuestion);  // the Complete page shows the notice
+  // The wizard never starts the engine again.
+  EXPECT_EQ(wiztest::ServiceState("KVTapeEngine"), static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_EQ(status, kStopping);
   EXPECT_EQ(Count(Log(), ".wizard"), 2);
   EXPECT_EQ(Log().find("locked"), std::string::npos) << "the activity mutex was held while a plug-in ran";
 }
 
-TEST_F(Wizard, DecliningTheEngineStopSkipsThePlugin) {
+TEST_F(Wizard, EveryAnswerButYesToTheEngineStopSkipsThePlugin) {
   wiztest::TapeEngine engine;
   ASSERT_TRUE(engine.Installed());
   ASSERT_TRUE(engine.Start());
-  kvtest::ScriptedUser user;
-  user.AnswerBox(IDNO).AnswerBox(IDNO).AnswerBox(IDNO).AnswerBox(IDYES);
-  Run([&](SheetDriver& d) {
-    if (!LaunchFromWelcome(d, IDC_OPTION_TAPE_LIBRARY)) return;
-    EXPECT_TRUE(d.WaitForPage(1000));
-    BackNow(d);
-    if (!d.WaitForPage(1001)) return;
-    // The virtual library: declined at its first launch stays on the options,
-    // declined later goes to the Complete page.
-    d.Choose(IDC_OPTION_VIRTUAL_LIBRARY);
-    NextNow(d);
-    EXPECT_EQ(d.CurrentPageId(), 1001);
-    NextNow(d);
-    EXPECT_TRUE(d.WaitForPage(1000));
-    d.Exit();
-  });
-  EXPECT_TRUE(user.Finish()) << user.Report();
-  EXPECT_EQ(Log().find(".wizard"), std::string::npos) << Log();
-  EXPECT_EQ(Log().find(".init"), std::string::npos) << Log();
-  EXPECT_EQ(wiztest::ServiceState("KVTapeEngine"), static_cast<DWORD>(SERVICE_RUNNING));
+  // No, and the box closed by its title bar or Alt+F4 where Wine allows it.
+  for (int answer : {IDNO, kvtest::kCloseByTitleBar, kvtest::kCloseByAltF4}) {
+    SCOPED_TRACE(answer);
+    wiztest::SetEnv("KV_PLUGIN_LOG", "");
+    kvtest::ScriptedUser user;
+    user.AnswerBox(answer).AnswerBox(answer).AnswerBox(answer).AnswerBox(IDYES);
+    Run([&](SheetDriver& d) {
+      if (!LaunchFromWelcome(d, IDC_OPTION_TAPE_LIBRARY)) return;
+      EXPECT_TRUE(d.WaitForPage(1000));
+      EXPECT_FALSE(d.Visible(1003));  // the engine runs: nothing to restart
+      BackNow(d);
+      if (!d.WaitForPage(1001)) return;
+      // The virtual library: declined at its first launch stays on the options,
+      // declined later goes to the Complete page.
+      d.Choose(IDC_OPTION_VIRTUAL_LIBRARY);
+      NextNow(d);
+      EXPECT_EQ(d.CurrentPageId(), 1001);
+      NextNow(d);
+      EXPECT_TRUE(d.WaitForPage(1000));
+      d.Exit();
+    });
+    EXPECT_TRUE(user.Finish()) << user.Report();
+    auto boxes = user.Boxes();
+    ASSERT_EQ(boxes.size(), 4u);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(boxes[i].text, kStopQuestion);
+    EXPECT_EQ(boxes[3].text, kExitQuestion);
+    EXPECT_EQ(Log().find(".wizard"), std::string::npos) << Log();
+    EXPECT_EQ(Log().find(".init"), std::string::npos) << Log();
+    EXPECT_EQ(wiztest::ServiceState("KVTapeEngine"), static_cast<DWORD>(SERVICE_RUNNING));
+  }
+}
+
+// A double-click on the Welcome page's Next, or Enter pressed twice: the
+// second Next comes before the Options page is on screen, or so soon after
+// that nobody has read it, and launches nothing; a Next given once the
+// options have been on screen launches the option.
+TEST_F(Wizard, NextGivenBeforeTheOptionsAreOnScreenLaunchesNothing) {
+  wiztest::TapeEngine engine;
+  ASSERT_TRUE(engine.Installed());
+  ASSERT_TRUE(engine.Start());
+  enum class Second { ClickQueued, ClickAfterPaint, EnterQueued };
+  for (Second second : {Second::ClickQueued, Second::ClickAfterPaint, Second::EnterQueued}) {
+    const int how = static_cast<int>(second);
+    SCOPED_TRACE(how);
+    wiztest::SetEnv("KV_PLUGIN_LOG", "");
+    kvtest::ScriptedUser user;
+    user.AnswerBox(IDNO).AnswerBox(IDYES);
+    size_t boxesOnOptions = 99;
+    Run([&](SheetDriver& d) {
+      if (!d.WaitForPage(1002)) return;
+      HWND next = ::GetDlgItem(d.Sheet(), wiztest::kNextButton);
+      if (second == Second::EnterQueued) {
+        for (int i = 0; i < 2; ++i) {
+          ::PostMessageA(next, WM_KEYDOWN, VK_RETURN, 1);
+          ::PostMessageA(next, WM_KEYUP, VK_RETURN, (1u << 31) | (1 << 30) | 1);
+        }
+      } else {
+        PostClick(next);
+        if (second == Second::ClickQueued) PostClick(next, true);
+      }
+      if (!d.WaitForPage(1001)) return;
+      if (second == Second::ClickAfterPaint) PostClick(next, true);
+      // Past the double-click time the options have been on screen: a click
+      // on Next launches the option (the stop question, No).
+      ::Sleep(::GetDoubleClickTime() + 100);
+      EXPECT_EQ(d.CurrentPageId(), 1001) << how;
+      boxesOnOptions = user.Boxes().size();
+      EXPECT_EQ(Log(), "") << how;
+      PostClick(next);
+      if (!d.WaitForPage(1000)) return;
+      d.Exit();
+    });
+    EXPECT_TRUE(user.Finish()) << user.Report();
+    EXPECT_EQ(boxesOnOptions, 0u);
+    auto boxes = user.Boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, kStopQuestion);
+    EXPECT_EQ(wiztest::ServiceState("KVTapeEngine"), static_cast<DWORD>(SERVICE_RUNNING));
+  }
 }
 
 TEST_F(Wizard, OtherProductActivityBlocksTheGuardedOptionsUntilItEnds) {

@@ -10,6 +10,7 @@
 #include <winsvc.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,33 @@ class TapeEngine {
   bool m_installed = false;
 };
 
+inline bool WaitUntil(const std::function<bool()>& done, DWORD ms = 5000) {
+  DWORD start = ::GetTickCount();
+  while (!done()) {
+    if (::GetTickCount() - start > ms) return false;
+    ::Sleep(15);
+  }
+  return true;
+}
+
+// The window with the keyboard focus in the thread of window.
+inline HWND FocusIn(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof(info);
+  return ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
+// A key pressed and released on the keyboard (the input goes to the focus).
+inline void PressKey(WORD key) {
+  INPUT input[2] = {};
+  for (INPUT& i : input) {
+    i.type = INPUT_KEYBOARD;
+    i.ki.wVk = key;
+  }
+  input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  ::SendInput(2, input, sizeof(INPUT));
+}
+
 // Drives the sheet of this process from a helper thread.
 class SheetDriver {
  public:
@@ -158,9 +186,11 @@ class SheetDriver {
     if (::GetDlgItem(page, 1003)) return 1000;
     return -1;
   }
+  // Waits until the page is on view and painted, as a user sees it before
+  // acting on it (the Options page takes no Next before that).
   bool WaitForPage(int id, DWORD ms = 10000) {
     DWORD start = ::GetTickCount();
-    while (CurrentPageId() != id) {
+    while (CurrentPageId() != id || !Painted()) {
       if (!::IsWindow(m_sheet) || ::GetTickCount() - start > ms) {
         ADD_FAILURE() << "page " << id << " never came (on " << CurrentPageId() << ")";
         return false;
@@ -168,6 +198,10 @@ class SheetDriver {
       ::Sleep(15);
     }
     return true;
+  }
+  bool Painted() const {
+    HWND page = CurrentPage();
+    return page && ::IsWindowVisible(page) && !::GetUpdateRect(page, nullptr, FALSE);
   }
   // Waits until the posted wizard-button changes have been applied.
   bool WaitForButtons(bool back, bool next, DWORD ms = 5000) {

@@ -19,15 +19,9 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
   return TRUE;
 }
 
-// Called before every run of the wizard entry: the settings get their
-// initial values the first time. The wizard ignores the result.
-extern "C" __declspec(dllexport) int TLOConfigInit() {
-  try {
-    kvplugin::EnsureSettings(kPlugin);
-  } catch (...) {
-  }
-  return 0;
-}
+// Called before every run of the wizard entry; the wizard ignores the
+// result. It writes nothing: the settings are stored only by Apply.
+extern "C" __declspec(dllexport) int TLOConfigInit() { return 0; }
 
 extern "C" __declspec(dllexport) int TLOConfigWizard() {
   try {

@@ -1,7 +1,9 @@
 // The configuration dialog that every option plug-in shows: a few device
 // settings as check boxes, kept in the registry of the machine under
 // HKLM\SOFTWARE\KestravaNet\Devices\<plug-in>. The administrator applies a
-// change, closes without one, or goes back to the wizard's options.
+// change, closes without one, or goes back to the wizard's options. Nothing
+// is written but by Apply: a setting that is missing or damaged (not a
+// DWORD) is shown as its default and left as it is until then.
 #pragma once
 
 #include <windows.h>
@@ -24,7 +26,7 @@ inline constexpr int kBackToOptions = 1001;
 struct Setting {
   int controlId;          // check box in the plug-in's dialog
   const char* valueName;  // DWORD value, 0 or 1
-  DWORD initial;          // written by the init entry when the value is missing
+  DWORD initial;          // shown while the value is missing or damaged
 };
 
 struct Plugin {
@@ -33,12 +35,9 @@ struct Plugin {
   size_t count;
 };
 
-// Writes the initial value of every setting that is not stored yet.
-void EnsureSettings(const Plugin& plugin);
-
 // Shows the plug-in's dialog IDD_PLUGIN_CONFIG from module, owned by the
-// wizard's window when there is one. Apply stores the settings and, when any
-// of them changed, reports the change to the wizard; returns kGoToComplete
+// wizard's window when there is one. Apply stores the settings that are not
+// stored as shown and, when it stored any, reports the change to the wizard; returns kGoToComplete
 // after Apply or Close and kBackToOptions after Back.
 int RunConfiguration(HINSTANCE module, const Plugin& plugin);
 

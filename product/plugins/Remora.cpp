@@ -20,7 +20,6 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
 
 extern "C" __declspec(dllexport) int RmDriveConfigWizard() {
   try {
-    kvplugin::EnsureSettings(kPlugin);
     return kvplugin::RunConfiguration(g_module, kPlugin);
   } catch (...) {
     return kvplugin::kGoToComplete;
