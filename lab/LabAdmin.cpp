@@ -579,6 +579,12 @@ bool LocalRecordPrimary(const std::string& server, std::string& primary) {
 LONG WriteScaleRoles(unsigned count, unsigned group, FILE* log) {
   for (unsigned i = 1; i <= count; ++i) {
     const std::string primary = group ? ScalePrimaryName(i, group) : std::string();
+    // A machine without a role keeps still: rewriting nothing would only
+    // make every node read its record again.
+    RoleRecord record;
+    if (!group && ReadRecord(ScaleMachineName(i), record) == ERROR_FILE_NOT_FOUND &&
+        ReadList(ScaleMachineName(i)).empty())
+      continue;
     if (LONG rc =
             SetRoleKeepingLists(ScaleMachineName(i), primary, group ? "Administrator" : "", group ? "scale-pw" : ""))
       return rc;

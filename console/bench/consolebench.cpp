@@ -22,6 +22,8 @@
 // idle window against an empty dialog program started the same way.
 // Each repeat runs in a child process (consolebench --measure FILE GROUP) on
 // the same lab, so that every first fill starts as cold as a console does.
+// With KV_COUNT_FILL=1 in the environment the fills are counted too
+// (messages by window class, registry calls), and slowed by the counting.
 // Usage: consolebench [repeats [N ...]]   (default 5 repeats; 64 1024 4096)
 #include <windows.h>
 #include <commctrl.h>
@@ -333,7 +335,34 @@ int MeasureOnce(const char* file, int group) {
   if (!out) return 1;
   CRoleConsoleDlg dlg;
   bool created = false;
-  WriteCost(out, "fill", Measure([&] { created = dlg.Create(nullptr); }));
+  if (std::getenv("KV_COUNT_FILL")) {
+    static std::map<std::string, int> sent;
+    HHOOK hook = ::SetWindowsHookExA(
+        WH_CALLWNDPROC,
+        [](int code, WPARAM w, LPARAM l) -> LRESULT {
+          auto* m = reinterpret_cast<CWPSTRUCT*>(l);
+          char cls[32] = {};
+          ::GetClassNameA(m->hwnd, cls, sizeof(cls));
+          char name[64];
+          std::snprintf(name, sizeof(name), "fill-message:%s:0x%04X", cls, m->message);
+          ++sent[name];
+          return ::CallNextHookEx(nullptr, code, w, l);
+        },
+        nullptr, ::GetCurrentThreadId());
+    kvtest::CRegistryCallCounter counter({nullptr, "Dunlin.dll", "Bellcast.dll", "Prodwick.dll"});
+    WriteCost(out, "fill", Measure([&] { created = dlg.Create(nullptr); }));
+    ::UnhookWindowsHookEx(hook);
+    for (const auto& [what, n] : sent)
+      if (n >= 50) std::fprintf(out, "calls %s %d\n", what.c_str(), n);
+    for (const auto& [what, n] : counter.Counts()) {
+      std::string name = "fill-registry:" + what;
+      for (char& c : name)
+        if (c == ' ') c = ':';
+      std::fprintf(out, "calls %s %d\n", name.c_str(), n);
+    }
+  } else {
+    WriteCost(out, "fill", Measure([&] { created = dlg.Create(nullptr); }));
+  }
   if (!created) return std::fclose(out), 1;
   // The console shows its window: a pass is the pass and the paint it causes,
   // as a timer's pass in the running console.
@@ -444,7 +473,9 @@ void PrintSize(const SizeFigures& s) {
   std::map<std::string, std::pair<int, int>> calls;
   for (const auto& [what, n] : s.free.calls) calls[what].first = n;
   for (const auto& [what, n] : s.roles.calls) calls[what].second = n;
-  std::printf("  calls in one steady pass (messages by window, registry calls of the console and the product DLLs)\n");
+  std::printf(
+      "  calls in one steady pass (messages by window, registry calls of the console and the product DLLs;\n"
+      "  with KV_COUNT_FILL=1 also those of the first fill of the first repeat, which they slow)\n");
   for (const auto& [what, n] : calls) std::printf("    %-48s %8d %8d\n", what.c_str(), n.first, n.second);
   if (!s.free.fill.values.empty() && !s.roles.fill.values.empty())
     std::printf("  first fill with roles / without (medians): %.2f\n", s.roles.fill.Median() / s.free.fill.Median());
@@ -518,7 +549,7 @@ int main(int argc, char** argv) {
       const std::string args = "scale " + std::to_string(count) + " --group " + std::to_string(group);
       if (DWORD rc = kvlab::RunBesideThisProgram("kvlab.exe", args))
         return std::printf("kvlab %s: exit %lu\n", args.c_str(), static_cast<unsigned long>(rc)), 1;
-      ::Sleep(1000);
+      ::Sleep(3000);  // the broadcasts of the changed records settle
       ShapeFigures f = MeasureShape(count, group, repeats);
       if (f.failed) return 1;
       (group ? size.roles : size.free) = f;
