@@ -560,17 +560,67 @@ std::string ScaleMachineName(unsigned i) {
   return name;
 }
 
-bool LocalRecordNames(const std::string& server, const std::string& primary) {
+std::string ScalePrimaryName(unsigned i, unsigned group) { return ScaleMachineName(group ? i - (i - 1) % group : i); }
+
+namespace {
+
+// The primary named by server's record in the local table; false without one.
+bool LocalRecordPrimary(const std::string& server, std::string& primary) {
   kv::CRegKey key;
   if (OpenKey(HKEY_LOCAL_MACHINE, DiscoveryTableRoot() + "\\" + server + "\\SanOption", KEY_READ, key)) return false;
   RoleRecord r = {};
   DWORD size = sizeof(r);
-  return ::RegQueryValueExA(key.Get(), "Slot_1", nullptr, nullptr, reinterpret_cast<BYTE*>(&r), &size) == 0 &&
-         std::string(r.primaryName, ::strnlen(r.primaryName, sizeof(r.primaryName))) == primary;
+  if (::RegQueryValueExA(key.Get(), "Slot_1", nullptr, nullptr, reinterpret_cast<BYTE*>(&r), &size) != 0) return false;
+  primary.assign(r.primaryName, ::strnlen(r.primaryName, sizeof(r.primaryName)));
+  return true;
 }
 
-LONG Scale(unsigned count, FILE* log) {
-  if (count == 0 || count > kvcore::kBusSlots - 64) return ERROR_INVALID_PARAMETER;
+// Gives Scale's machines 1..count their roles in groups of group (none for 0).
+LONG WriteScaleRoles(unsigned count, unsigned group, FILE* log) {
+  for (unsigned i = 1; i <= count; ++i) {
+    const std::string primary = group ? ScalePrimaryName(i, group) : std::string();
+    // A machine without a role keeps still: rewriting nothing would only
+    // make every node read its record again.
+    RoleRecord record;
+    if (!group && ReadRecord(ScaleMachineName(i), record) == ERROR_FILE_NOT_FOUND &&
+        ReadList(ScaleMachineName(i)).empty())
+      continue;
+    if (LONG rc =
+            SetRoleKeepingLists(ScaleMachineName(i), primary, group ? "Administrator" : "", group ? "scale-pw" : ""))
+      return rc;
+  }
+  if (log) std::fprintf(log, "scale: roles written in groups of %u\n", group);
+  return ERROR_SUCCESS;
+}
+
+// Waits until the local table shows the roles WriteScaleRoles gave.
+bool WaitForScaleRoles(unsigned count, unsigned group, DWORD timeoutMs) {
+  std::vector<unsigned> pending;
+  for (unsigned i = 1; i <= count; ++i) pending.push_back(i);
+  for (DWORD waited = 0; !pending.empty(); waited += 100) {
+    if (waited > timeoutMs) return false;
+    if (waited) ::Sleep(100);
+    std::vector<unsigned> still;
+    for (unsigned i : pending) {
+      std::string primary;
+      bool has = LocalRecordPrimary(ScaleMachineName(i), primary);
+      if (group ? !has || primary != ScalePrimaryName(i, group) : has) still.push_back(i);
+    }
+    pending.swap(still);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool LocalRecordNames(const std::string& server, const std::string& primary) {
+  std::string named;
+  return LocalRecordPrimary(server, named) && named == primary;
+}
+
+LONG Scale(unsigned count, FILE* log, int group) {
+  if (count == 0 || count > kvcore::kBusSlots - 64 || group < kScaleKeepRoles || group > static_cast<int>(count))
+    return ERROR_INVALID_PARAMETER;
   std::vector<std::string> names;
   DWORD slot = NextFreeSlot();
   for (unsigned i = 1; i <= count; ++i) {
@@ -589,6 +639,8 @@ LONG Scale(unsigned count, FILE* log) {
     names.push_back(name);
   }
   if (log) std::fprintf(log, "scale: %zu machines added\n", names.size());
+  if (group != kScaleKeepRoles)
+    if (LONG rc = WriteScaleRoles(count, static_cast<unsigned>(group), log)) return rc;
   if (LONG rc = EnsureHost()) return rc;
   kv::CHandle wake(::OpenEventA(EVENT_MODIFY_STATE, FALSE, HostWakeEventName().c_str()));
   if (wake) ::SetEvent(wake.Get());
@@ -596,6 +648,10 @@ LONG Scale(unsigned count, FILE* log) {
   if (bus.Open() && bus.Header()->localPid != 0) {
     if (!WaitForTable(names, 50000)) return ERROR_TIMEOUT;
     if (log) std::fprintf(log, "scale: every machine is in the local discovery table\n");
+    if (group != kScaleKeepRoles) {
+      if (!WaitForScaleRoles(count, static_cast<unsigned>(group), 120000)) return ERROR_TIMEOUT;
+      if (log) std::fprintf(log, "scale: every role is in the local discovery table\n");
+    }
   }
   return ERROR_SUCCESS;
 }

@@ -93,9 +93,22 @@ LONG StartLocalService();
 bool WaitForTable(const std::vector<std::string>& names, DWORD timeoutMs);
 
 LONG BuildDefaultLab(FILE* log);
-LONG Scale(unsigned count, FILE* log);
+// Scale's group that leaves the machines' roles as they are.
+inline constexpr int kScaleKeepRoles = -1;
+// Adds the running machines SAN00001..SANnnnnn that the lab does not have
+// yet (account Administrator / scale-pw). With a group G of 1 or more, every
+// Gth machine (1, G+1, 2G+1, ...) becomes a primary with the next G-1 as its
+// distributed servers: records that carry those credentials and primaries'
+// lists that name their members, as the role transactions leave them; group
+// 0 takes every role of the N machines away. While the local Discovery
+// Service runs, it returns once the local table shows every machine and,
+// with a group, every machine's record (or its absence).
+LONG Scale(unsigned count, FILE* log, int group = kScaleKeepRoles);
 // The name Scale gives its i-th machine (from 1): SAN00001, SAN00002, ...
 std::string ScaleMachineName(unsigned i);
+// The primary of Scale's i-th machine in groups of group (1 or more): the
+// name of the first machine of its group, its own name for a primary.
+std::string ScalePrimaryName(unsigned i, unsigned group);
 // True when the local discovery table holds a record of server naming primary.
 bool LocalRecordNames(const std::string& server, const std::string& primary);
 void Show(FILE* out);

@@ -29,7 +29,8 @@ const char kUsage[] =
     "                                      write the record; the member lists follow\n"
     "  service start|stop|status MACHINE [discovery|tape]\n"
     "  busy [SECONDS]                      hold \"KestravaIsRunning\" until Enter (or for SECONDS)\n"
-    "  scale N                             add N running servers SAN00001..\n"
+    "  scale N [--group G]                 add N running servers SAN00001..; with G, every Gth\n"
+    "                                      a primary of the next G-1 (G 0: no roles)\n"
     "  fault [--after N [--status S] [--kill] | --clear]\n"
     "                                      fail the Nth remote call from now with status S (53),\n"
     "                                      or end the process making it (--kill); alone: the calls so far\n";
@@ -301,11 +302,14 @@ int Run(int argc, char** argv) {
   if (cmd == "set-role") return SetRole(argc, argv);
   if (cmd == "service") return Service(argc, argv);
   if (cmd == "fault") return Fault(argc, argv);
-  if (cmd == "scale" && argc == 3) {
-    unsigned long n = 0;
+  if (cmd == "scale" && (argc == 3 || (argc == 5 && std::strcmp(argv[3], "--group") == 0))) {
+    unsigned long n = 0, group = 0;
     if (!ParseUnsigned(argv[2], 8000, n) || n == 0) return Usage("scale N: 1 to 8000");
+    if (argc == 5 && !ParseUnsigned(argv[4], n, group)) return Usage("scale N --group G: G from 0 to N");
     DWORD start = ::GetTickCount();
-    if (LONG rc = kvlab::Scale(static_cast<unsigned>(n), stdout)) return Failed("scale", rc);
+    if (LONG rc = kvlab::Scale(static_cast<unsigned>(n), stdout,
+                               argc == 5 ? static_cast<int>(group) : kvlab::kScaleKeepRoles))
+      return Failed("scale", rc);
     std::printf("scale: %lu servers in %.1f s\n", n, (::GetTickCount() - start) / 1000.0);
     return 0;
   }

@@ -378,3 +378,50 @@ TEST(LabSetRole, KeepsTheListsInStep) {
 }
 
 }  // namespace
+
+namespace {
+
+// kvlab scale N --group G: the shape of roles, regrouped and taken away, with
+// the local table waited for.
+TEST(LabScale, GivesEveryGroupItsPrimaryAndMembersAndTakesTheRolesAway) {
+  kvlab::CScopedLab lab("scale", 0);
+  ASSERT_EQ(0, lab.StartLocalDiscovery());
+  EXPECT_EQ(2u, Kvlab("scale 4 --group 5").code);
+  EXPECT_EQ(2u, Kvlab("scale 4 --group").code);
+  EXPECT_EQ(2u, Kvlab("scale 4 --groups 2").code);
+  EXPECT_EQ(2u, Kvlab("scale 4 --group -1").code);
+  constexpr unsigned kCount = 10;
+  for (unsigned group : {4u, 5u, 0u}) {
+    ToolRun run = Kvlab("scale 10 --group " + std::to_string(group));
+    ASSERT_EQ(0u, run.code) << run.output;
+    for (unsigned i = 1; i <= kCount; ++i) {
+      const std::string name = kvlab::ScaleMachineName(i);
+      const bool primary = group && (i - 1) % group == 0;
+      RoleRecord record{};
+      LONG rc = kvlab::ReadRecord(name, record);
+      std::vector<std::string> members;
+      for (unsigned m = i + 1; primary && m <= kCount && (m - 1) % group; ++m)
+        members.push_back(kvlab::ScaleMachineName(m));
+      EXPECT_EQ(members, kvlab::ListMembers(name)) << name << " in groups of " << group;
+      if (!group) {
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, rc) << name;
+        EXPECT_FALSE(kvlab::KeyExists(HKEY_LOCAL_MACHINE, kvlab::DiscoveryTableRoot() + "\\" + name + "\\SanOption"))
+            << name << ": the local table was not waited for";
+        continue;
+      }
+      ASSERT_EQ(0, rc) << name;
+      const std::string expected = kvlab::ScaleMachineName(i - (i - 1) % group);
+      EXPECT_EQ(expected, kvlab::ScalePrimaryName(i, group));
+      EXPECT_STREQ(expected.c_str(), record.primaryName) << name;
+      EXPECT_EQ(primary ? 0u : 1u, record.distributed) << name;
+      kvlab::Scramble(record.userName, sizeof(record.userName));
+      kvlab::Scramble(record.password, sizeof(record.password));
+      EXPECT_STREQ("Administrator", reinterpret_cast<const char*>(record.userName));
+      EXPECT_STREQ("scale-pw", reinterpret_cast<const char*>(record.password));
+      EXPECT_TRUE(kvlab::LocalRecordNames(name, expected)) << name << ": the local table was not waited for";
+    }
+    EXPECT_EQ(0u, Kvlab("audit").code) << "groups of " << group;
+  }
+}
+
+}  // namespace

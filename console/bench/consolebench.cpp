@@ -1,6 +1,8 @@
 // consolebench: figures of the console's main dialog at SAN scale, in a lab
 // of its own (removed at the end), with the real local Discovery Service.
-// For each N (servers added with `kvlab scale N`) and over R repeats:
+// For each N, in two shapes of the same servers (`kvlab scale N --group 0`:
+// no server has a role; `kvlab scale N --group 16`: every 16th server a
+// primary with the next 15 as its distributed servers), over R repeats:
 //  - first fill: creating the (hidden) main dialog, whose first refresh pass
 //    fills both views, against two baselines in the same run: creating a
 //    hidden window with bare tree and list controls and inserting the same
@@ -8,13 +10,20 @@
 //    the order the pass meets them (Wine's sorted list view places an item by
 //    walking the items before it, so the order alone makes the first many
 //    times dearer than the second); console and baselines alternate;
-//  - steady pass: RefreshServerViews on the filled dialog, nothing changed
-//    but what the Discovery Service itself rewrites;
-// then the ratio of the medians 4096/1024, and, at the smallest N, the time
-// from starting Quayside.exe to its painted, idle window against an empty
-// dialog program started the same way.
-// Each repeat runs in a child process (consolebench --measure FILE) on the
-// same lab, so that every first fill starts as cold as a console does.
+//  - steady pass: RefreshServerViews on the filled dialog, now shown, and the
+//    paint it causes (as a timer's pass in the running console), nothing
+//    changed but what the Discovery Service itself rewrites, as wall time and
+//    as CPU time of the console and of the wineserver (from /proc through Wine's Z:
+//    drive; not shown where that cannot be read);
+//  - with roles, a pass that finds one record changed (a distributed server
+//    moved to another primary and back, the local table waited for);
+// then both shapes side by side, the ratios of the medians 4096/1024, and,
+// at the smallest N, the time from starting Quayside.exe to its painted,
+// idle window against an empty dialog program started the same way.
+// Each repeat runs in a child process (consolebench --measure FILE GROUP) on
+// the same lab, so that every first fill starts as cold as a console does.
+// With KV_COUNT_FILL=1 in the environment the fills are counted too
+// (messages by window class, registry calls), and slowed by the counting.
 // Usage: consolebench [repeats [N ...]]   (default 5 repeats; 64 1024 4096)
 #include <windows.h>
 #include <commctrl.h>
@@ -23,10 +32,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "CallCounter.h"
 #include "RoleConsoleDlg.h"
 #include "RoleTables.h"
 #include "TestLab.h"
@@ -126,27 +137,249 @@ void FillBareControls(const ViewItems& items, bool passOrder) {
   ::ImageList_Destroy(images);
 }
 
-struct SizeFigures {
-  unsigned count = 0;
-  bool failed = false;
-  Figures fill, baseline, ratio, passBaseline, passRatio, steady;
+// CPU time in ns of a Linux process (all its threads), from
+// /proc/PID/task/*/schedstat through Wine's Z: drive; -1 when it cannot be
+// read (on Windows, or without scheduler statistics).
+long long LinuxCpuNs(const std::string& pid) {
+  if (pid.empty()) return -1;
+  const std::string tasks = "Z:\\proc\\" + pid + "\\task\\";
+  WIN32_FIND_DATAA found;
+  HANDLE find = ::FindFirstFileA((tasks + "*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return -1;
+  long long total = 0;
+  bool any = false;
+  do {
+    if (found.cFileName[0] < '0' || found.cFileName[0] > '9') continue;
+    FILE* stat = std::fopen((tasks + found.cFileName + "\\schedstat").c_str(), "r");
+    long long ns = 0;
+    if (stat && std::fscanf(stat, "%lld", &ns) == 1) total += ns, any = true;
+    if (stat) std::fclose(stat);
+  } while (::FindNextFileA(find, &found));
+  ::FindClose(find);
+  return any ? total : -1;
+}
+
+// The NUL-separated fields of a Linux process's file under /proc.
+std::vector<std::string> ProcFields(const std::string& pid, const char* file) {
+  std::vector<std::string> fields;
+  FILE* f = std::fopen(("Z:\\proc\\" + pid + "\\" + file).c_str(), "rb");
+  if (!f) return fields;
+  std::string text;
+  char buffer[4096];
+  for (size_t got; (got = std::fread(buffer, 1, sizeof(buffer), f)) > 0;) text.append(buffer, got);
+  std::fclose(f);
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\0', at);
+    if (end == std::string::npos) end = text.size();
+    fields.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return fields;
+}
+
+// The first Linux process for which match(pid) holds, or empty. (Wine opens
+// files in the wineserver, so /proc/self names the wineserver, not us.)
+template <class Match>
+std::string FindLinuxProcess(Match match) {
+  WIN32_FIND_DATAA found;
+  HANDLE find = ::FindFirstFileA("Z:\\proc\\*", &found);
+  if (find == INVALID_HANDLE_VALUE) return std::string();
+  std::string pid;
+  do {
+    if (found.cFileName[0] >= '0' && found.cFileName[0] <= '9' && match(std::string(found.cFileName)))
+      pid = found.cFileName;
+  } while (pid.empty() && ::FindNextFileA(find, &found));
+  ::FindClose(find);
+  return pid;
+}
+
+// The wineserver of this Wine prefix: the one whose environment names the
+// same WINEPREFIX.
+std::string WineserverPid() {
+  static const std::string pid = [] {
+    char prefix[MAX_PATH] = {};
+    if (!::GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof(prefix))) return std::string();
+    const std::string wanted = std::string("WINEPREFIX=") + prefix;
+    return FindLinuxProcess([&](const std::string& pid) {
+      std::vector<std::string> comm = ProcFields(pid, "comm");
+      if (comm.empty() || comm[0].compare(0, 10, "wineserver") != 0) return false;
+      for (const std::string& variable : ProcFields(pid, "environ"))
+        if (variable == wanted) return true;
+      return false;
+    });
+  }();
+  return pid;
+}
+
+// This process (set by the measuring child): the one whose command line
+// holds its unique result file.
+std::string g_selfPid;
+
+// Wall time and CPU time (console, wineserver) of one piece of work, in ms;
+// a CPU figure is negative when it cannot be read.
+struct Cost {
+  double wall = 0, console = -1, server = -1;
 };
 
-// One repeat, in a process of its own (started by MeasureSize) so that the
-// first fill finds the product libraries as a starting console does: the
-// dialog's fill, three steady passes and the two baselines, written to file
-// as "fill pass pass pass baseline passBaseline roots listItems".
-int MeasureOnce(const char* file) {
-  if (!LoadDiscoveryTableRoot() || !LoadProductRoot()) return 1;
-  double t0 = NowMs();
-  CRoleConsoleDlg dlg;
-  if (!dlg.Create(nullptr)) return 1;
-  double fill = NowMs() - t0;
-  double passes[3];
-  for (double& pass : passes) {
-    double p0 = NowMs();
+template <class Work>
+Cost Measure(Work work) {
+  const std::string server = WineserverPid();
+  const long long c0 = LinuxCpuNs(g_selfPid), s0 = LinuxCpuNs(server);
+  const double t0 = NowMs();
+  work();
+  Cost cost;
+  cost.wall = NowMs() - t0;
+  const long long c1 = LinuxCpuNs(g_selfPid), s1 = LinuxCpuNs(server);
+  if (c0 >= 0 && c1 >= 0) cost.console = (c1 - c0) / 1e6;
+  if (s0 >= 0 && s1 >= 0) cost.server = (s1 - s0) / 1e6;
+  return cost;
+}
+
+// Figures of one shape of N servers over the repeats.
+struct ShapeFigures {
+  int group = 0;
+  bool failed = false;
+  size_t roots = 0, listed = 0;
+  Figures fill, baseline, ratio, passBaseline, passRatio;
+  Figures steady, steadyConsole, steadyServer;
+  Figures changed, changedConsole, changedServer;
+  std::map<std::string, int> calls;  // of one steady pass, first repeat
+};
+
+// Moves the distributed server SAN00002 to the primary of the second group
+// (and back) and waits until the local table shows it.
+bool MoveMember(int group, bool away) {
+  const std::string member = kvlab::ScaleMachineName(2);
+  const std::string primary = kvlab::ScalePrimaryName(away ? 2 + group : 2, static_cast<unsigned>(group));
+  if (kvlab::SetRoleKeepingLists(member, primary, "Administrator", "scale-pw") != 0) return false;
+  for (int waited = 0; !kvlab::LocalRecordNames(member, primary); waited += 20) {
+    if (waited > 20000) return false;
+    ::Sleep(20);
+  }
+  return true;
+}
+
+// One steady pass with every message to the tree, the list and the dialog
+// counted, and the registry calls of the console and the product libraries:
+// "calls WHAT COUNT" lines.
+void WriteCalls(FILE* out, CRoleConsoleDlg& dlg) {
+  static std::map<std::string, int> messages;
+  static const std::map<UINT, const char*> kNames = {
+      {TVM_INSERTITEMA, "TVM_INSERTITEM"},
+      {TVM_DELETEITEM, "TVM_DELETEITEM"},
+      {TVM_SETITEMA, "TVM_SETITEM"},
+      {TVM_GETITEMA, "TVM_GETITEM"},
+      {TVM_EXPAND, "TVM_EXPAND"},
+      {TVM_GETNEXTITEM, "TVM_GETNEXTITEM"},
+      {TVM_SORTCHILDREN, "TVM_SORTCHILDREN"},
+      {TVM_GETCOUNT, "TVM_GETCOUNT"},
+      {LVM_GETITEMCOUNT, "LVM_GETITEMCOUNT"},
+      {LVM_INSERTITEMA, "LVM_INSERTITEM"},
+      {LVM_DELETEITEM, "LVM_DELETEITEM"},
+      {LVM_SETITEMA, "LVM_SETITEM"},
+      {LVM_GETITEMA, "LVM_GETITEM"},
+      {LVM_SETITEMSTATE, "LVM_SETITEMSTATE"},
+      {WM_SETREDRAW, "WM_SETREDRAW"},
+      {WM_NOTIFY, "WM_NOTIFY"},
+      {WM_PAINT, "WM_PAINT"},
+      {WM_ERASEBKGND, "WM_ERASEBKGND"},
+  };
+  SUBCLASSPROC count = [](HWND hwnd, UINT m, WPARAM w, LPARAM l, UINT_PTR id, DWORD_PTR) -> LRESULT {
+    auto it = kNames.find(m);
+    char other[16];
+    std::snprintf(other, sizeof(other), "0x%04X", m);
+    messages[std::string(id == 1   ? "tree "
+                         : id == 2 ? "list "
+                                   : "dialog ") +
+             (it != kNames.end() ? it->second : other)]++;
+    return ::DefSubclassProc(hwnd, m, w, l);
+  };
+  const HWND windows[3] = {dlg.m_treeServers.GetSafeHwnd(), dlg.m_listServers.GetSafeHwnd(), dlg.m_hWnd};
+  for (UINT_PTR i = 0; i < 3; ++i) ::SetWindowSubclass(windows[i], count, i + 1, 0);
+  messages.clear();
+  std::map<std::string, int> registry;
+  {
+    kvtest::CRegistryCallCounter counter({nullptr, "Dunlin.dll", "Bellcast.dll", "Prodwick.dll"});
     dlg.RefreshServerViews();
-    pass = NowMs() - p0;
+    ::RedrawWindow(dlg.m_hWnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    registry = counter.Counts();
+  }
+  for (UINT_PTR i = 0; i < 3; ++i) ::RemoveWindowSubclass(windows[i], count, i + 1);
+  auto write = [out](const std::string& what, int n) {
+    std::string name = what;
+    for (char& c : name)
+      if (c == ' ') c = ':';
+    std::fprintf(out, "calls %s %d\n", name.c_str(), n);
+  };
+  for (const auto& [what, n] : messages) write("message " + what, n);
+  for (const auto& [what, n] : registry) write("registry " + what, n);
+}
+
+void WriteCost(FILE* out, const char* name, const Cost& c) {
+  std::fprintf(out, "%s %f %f %f\n", name, c.wall, c.console, c.server);
+}
+
+// One repeat, in a process of its own (started by MeasureShape) so that the
+// first fill finds the product libraries as a starting console does: the
+// dialog's fill, three steady passes, with roles two passes that each find
+// one record changed, and the two baselines, written to file one figure a
+// line ("name wall console server", "name value").
+int MeasureOnce(const char* file, int group) {
+  if (!LoadDiscoveryTableRoot() || !LoadProductRoot()) return 1;
+  g_selfPid = FindLinuxProcess([&](const std::string& pid) {
+    for (const std::string& argument : ProcFields(pid, "cmdline"))
+      if (argument == file) return true;
+    return false;
+  });
+  FILE* out = std::fopen(file, "w");
+  if (!out) return 1;
+  CRoleConsoleDlg dlg;
+  bool created = false;
+  if (std::getenv("KV_COUNT_FILL")) {
+    static std::map<std::string, int> sent;
+    HHOOK hook = ::SetWindowsHookExA(
+        WH_CALLWNDPROC,
+        [](int code, WPARAM w, LPARAM l) -> LRESULT {
+          auto* m = reinterpret_cast<CWPSTRUCT*>(l);
+          char cls[32] = {};
+          ::GetClassNameA(m->hwnd, cls, sizeof(cls));
+          char name[64];
+          std::snprintf(name, sizeof(name), "fill-message:%s:0x%04X", cls, m->message);
+          ++sent[name];
+          return ::CallNextHookEx(nullptr, code, w, l);
+        },
+        nullptr, ::GetCurrentThreadId());
+    kvtest::CRegistryCallCounter counter({nullptr, "Dunlin.dll", "Bellcast.dll", "Prodwick.dll"});
+    WriteCost(out, "fill", Measure([&] { created = dlg.Create(nullptr); }));
+    ::UnhookWindowsHookEx(hook);
+    for (const auto& [what, n] : sent)
+      if (n >= 50) std::fprintf(out, "calls %s %d\n", what.c_str(), n);
+    for (const auto& [what, n] : counter.Counts()) {
+      std::string name = "fill-registry:" + what;
+      for (char& c : name)
+        if (c == ' ') c = ':';
+      std::fprintf(out, "calls %s %d\n", name.c_str(), n);
+    }
+  } else {
+    WriteCost(out, "fill", Measure([&] { created = dlg.Create(nullptr); }));
+  }
+  if (!created) return std::fclose(out), 1;
+  // The console shows its window: a pass is the pass and the paint it causes,
+  // as a timer's pass in the running console.
+  ::ShowWindow(dlg.m_hWnd, SW_SHOWNOACTIVATE);
+  auto pass = [&] {
+    dlg.RefreshServerViews();
+    ::RedrawWindow(dlg.m_hWnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  };
+  pass();
+  for (int i = 0; i < 3; ++i) WriteCost(out, "steady", Measure(pass));
+  WriteCalls(out, dlg);
+  // Another primary exists from 2 + group on.
+  if (group > 0 && dlg.m_serverEntries.size() >= 2u + static_cast<unsigned>(group)) {
+    for (bool away : {true, false}) {
+      if (!MoveMember(group, away)) return std::fclose(out), 1;
+      WriteCost(out, "changed", Measure(pass));
+    }
   }
   ViewItems items = ReadViews(dlg);
   double b0 = NowMs();
@@ -154,44 +387,99 @@ int MeasureOnce(const char* file) {
   double b1 = NowMs();
   FillBareControls(items, true);
   double b2 = NowMs();
-  FILE* out = std::fopen(file, "w");
-  if (!out) return 1;
-  std::fprintf(out, "%f %f %f %f %f %f %zu %zu\n", fill, passes[0], passes[1], passes[2], b1 - b0, b2 - b1,
-               items.roots.size(), items.list.size());
+  std::fprintf(out, "baseline %f\npassBaseline %f\nroots %zu\nlisted %zu\n", b1 - b0, b2 - b1, items.roots.size(),
+               items.list.size());
   std::fclose(out);
   return 0;
 }
 
-SizeFigures MeasureSize(unsigned count, int repeats) {
-  SizeFigures f;
-  f.count = count;
+ShapeFigures MeasureShape(unsigned count, int group, int repeats) {
+  ShapeFigures f;
+  f.group = group;
   char folder[MAX_PATH], file[MAX_PATH];
   ::GetTempPathA(sizeof(folder), folder);
   ::GetTempFileNameA(folder, "kvb", 0, file);
   for (int r = 0; r < repeats; ++r) {
-    double v[6] = {};
-    size_t roots = 0, listed = 0;
     FILE* in = nullptr;
-    if (kvlab::RunBesideThisProgram("consolebench.exe", std::string("--measure \"") + file + "\"") != 0 ||
-        !(in = std::fopen(file, "r")) ||
-        std::fscanf(in, "%lf %lf %lf %lf %lf %lf %zu %zu", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &roots, &listed) !=
-            8) {
-      if (in) std::fclose(in);
-      std::printf("the main dialog could not be measured\n");
+    if (kvlab::RunBesideThisProgram("consolebench.exe",
+                                    std::string("--measure \"") + file + "\" " + std::to_string(group)) != 0 ||
+        !(in = std::fopen(file, "r"))) {
+      std::printf("the main dialog could not be measured (N=%u, group %d)\n", count, group);
       f.failed = true;
       break;
     }
+    char name[32];
+    double fill = 0, baseline = 0, passBaseline = 0;
+    while (std::fscanf(in, "%31s", name) == 1) {
+      const std::string key = name;
+      if (key == "fill" || key == "steady" || key == "changed") {
+        Cost c;
+        if (std::fscanf(in, "%lf %lf %lf", &c.wall, &c.console, &c.server) != 3) break;
+        Figures* wall = key == "fill" ? &f.fill : key == "steady" ? &f.steady : &f.changed;
+        wall->Add(c.wall);
+        if (key == "fill") fill = c.wall;
+        if (key == "steady" && c.console >= 0) f.steadyConsole.Add(c.console);
+        if (key == "steady" && c.server >= 0) f.steadyServer.Add(c.server);
+        if (key == "changed" && c.console >= 0) f.changedConsole.Add(c.console);
+        if (key == "changed" && c.server >= 0) f.changedServer.Add(c.server);
+      } else if (key == "calls") {
+        char what[96];
+        int n = 0;
+        if (std::fscanf(in, "%95s %d", what, &n) == 2 && r == 0) f.calls[what] = n;
+      } else if (key == "baseline") {
+        std::fscanf(in, "%lf", &baseline);
+      } else if (key == "passBaseline") {
+        std::fscanf(in, "%lf", &passBaseline);
+      } else if (key == "roots") {
+        std::fscanf(in, "%zu", &f.roots);
+      } else if (key == "listed") {
+        std::fscanf(in, "%zu", &f.listed);
+      }
+    }
     std::fclose(in);
-    f.fill.Add(v[0]);
-    for (int pass = 1; pass <= 3; ++pass) f.steady.Add(v[pass]);
-    f.baseline.Add(v[4]);
-    f.ratio.Add(v[0] / v[4]);
-    f.passBaseline.Add(v[5]);
-    f.passRatio.Add(v[0] / v[5]);
-    if (r == 0) std::printf("  N=%u: views hold %zu roots, %zu list items\n", count, roots, listed);
+    if (baseline > 0) f.baseline.Add(baseline), f.ratio.Add(fill / baseline);
+    if (passBaseline > 0) f.passBaseline.Add(passBaseline), f.passRatio.Add(fill / passBaseline);
   }
   ::DeleteFileA(file);
   return f;
+}
+
+// Both shapes of N servers, side by side.
+struct SizeFigures {
+  unsigned count = 0;
+  ShapeFigures free, roles;
+};
+
+void PrintRow(const char* what, const Figures& a, const Figures& b, const char* unit = "ms", int decimals = 1) {
+  auto text = [&](const Figures& f) { return f.values.empty() ? std::string("-") : f.Text(unit, decimals); };
+  std::printf("  %-34s %-26s %s\n", what, text(a).c_str(), text(b).c_str());
+}
+
+void PrintSize(const SizeFigures& s) {
+  std::printf("N=%u: %zu roots and %zu list items without roles; %zu roots and %zu list items in groups of %d\n",
+              s.count, s.free.roots, s.free.listed, s.roles.roots, s.roles.listed, s.roles.group);
+  std::printf("  %-34s %-26s %s\n", "", "no roles", ("groups of " + std::to_string(s.roles.group)).c_str());
+  PrintRow("first fill", s.free.fill, s.roles.fill, "ms", 0);
+  PrintRow("baseline, list order", s.free.baseline, s.roles.baseline, "ms", 0);
+  PrintRow("fill / baseline, list order", s.free.ratio, s.roles.ratio, "x", 2);
+  PrintRow("baseline, pass order", s.free.passBaseline, s.roles.passBaseline, "ms", 0);
+  PrintRow("fill / baseline, pass order", s.free.passRatio, s.roles.passRatio, "x", 1);
+  PrintRow("steady pass, wall", s.free.steady, s.roles.steady);
+  PrintRow("steady pass, CPU console", s.free.steadyConsole, s.roles.steadyConsole);
+  PrintRow("steady pass, CPU wineserver", s.free.steadyServer, s.roles.steadyServer);
+  PrintRow("one record changed, wall", s.free.changed, s.roles.changed);
+  PrintRow("one record changed, CPU console", s.free.changedConsole, s.roles.changedConsole);
+  PrintRow("one record changed, CPU wineserver", s.free.changedServer, s.roles.changedServer);
+  std::map<std::string, std::pair<int, int>> calls;
+  for (const auto& [what, n] : s.free.calls) calls[what].first = n;
+  for (const auto& [what, n] : s.roles.calls) calls[what].second = n;
+  std::printf(
+      "  calls in one steady pass (messages by window, registry calls of the console and the product DLLs;\n"
+      "  with KV_COUNT_FILL=1 also those of the first fill of the first repeat, which they slow)\n");
+  for (const auto& [what, n] : calls) std::printf("    %-48s %8d %8d\n", what.c_str(), n.first, n.second);
+  if (!s.free.fill.values.empty() && !s.roles.fill.values.empty())
+    std::printf("  first fill with roles / without (medians): %.2f\n", s.roles.fill.Median() / s.free.fill.Median());
+  std::fflush(stdout);
 }
 
 // From CreateProcess to the program's window shown and its thread idle (the
@@ -227,11 +515,17 @@ double StartToPaintedMs(const std::string& program, const char* title) {
   return shown;
 }
 
+constexpr int kGroup = 16;
+
+double RatioOfMedians(const Figures& large, const Figures& small) {
+  return small.Median() > 0 ? large.Median() / small.Median() : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   ::InitCommonControls();
-  if (argc == 3 && std::strcmp(argv[1], "--measure") == 0) return MeasureOnce(argv[2]);
+  if (argc == 4 && std::strcmp(argv[1], "--measure") == 0) return MeasureOnce(argv[2], std::atoi(argv[3]));
   int repeats = argc > 1 ? std::atoi(argv[1]) : 5;
   std::vector<unsigned> sizes;
   for (int i = 2; i < argc; ++i) sizes.push_back(static_cast<unsigned>(std::strtoul(argv[i], nullptr, 10)));
@@ -243,21 +537,25 @@ int main(int argc, char** argv) {
   kvlab::CScopedLab lab("consolebench", 0);
   if (LONG rc = lab.StartLocalDiscovery()) return std::printf("local service: status %ld\n", rc), 1;
   if (!LoadDiscoveryTableRoot() || !LoadProductRoot()) return std::printf("no registry roots\n"), 1;
-  std::printf("consolebench: lab %s, %d repeats, times in ms as median (min..max)\n", lab.Root().c_str(), repeats);
+  std::printf("consolebench: lab %s, %d repeats, times in ms as median (min..max); CPU %s (wineserver %s)\n",
+              lab.Root().c_str(), repeats, LinuxCpuNs(WineserverPid()) < 0 ? "not readable" : "from /proc",
+              WineserverPid().empty() ? "not found" : WineserverPid().c_str());
 
   std::vector<SizeFigures> all;
   for (unsigned count : sizes) {
-    DWORD rc = kvlab::RunBesideThisProgram("kvlab.exe", "scale " + std::to_string(count));
-    if (rc) return std::printf("kvlab scale %u: exit %lu\n", count, static_cast<unsigned long>(rc)), 1;
-    ::Sleep(1000);
-    SizeFigures f = MeasureSize(count, repeats);
-    if (f.failed) return 1;
-    std::printf("N=%u first fill %s; baseline in list order %s, fill/baseline %s; in pass order %s, fill/baseline %s\n",
-                count, f.fill.Text().c_str(), f.baseline.Text().c_str(), f.ratio.Text("x", 2).c_str(),
-                f.passBaseline.Text().c_str(), f.passRatio.Text("x", 2).c_str());
-    std::printf("N=%u steady pass %s over %zu passes\n", count, f.steady.Text("ms", 1).c_str(), f.steady.values.size());
-    std::fflush(stdout);
-    all.push_back(f);
+    SizeFigures size;
+    size.count = count;
+    for (int group : {0, kGroup}) {
+      const std::string args = "scale " + std::to_string(count) + " --group " + std::to_string(group);
+      if (DWORD rc = kvlab::RunBesideThisProgram("kvlab.exe", args))
+        return std::printf("kvlab %s: exit %lu\n", args.c_str(), static_cast<unsigned long>(rc)), 1;
+      ::Sleep(3000);  // the broadcasts of the changed records settle
+      ShapeFigures f = MeasureShape(count, group, repeats);
+      if (f.failed) return 1;
+      (group ? size.roles : size.free) = f;
+    }
+    PrintSize(size);
+    all.push_back(size);
 
     if (count == sizes.front()) {
       Figures console, empty, difference;
@@ -269,8 +567,8 @@ int main(int argc, char** argv) {
         empty.Add(b);
         difference.Add(a - b);
       }
-      std::printf("N=%u start to painted window: console %s, empty dialog %s, difference %s\n", count,
-                  console.Text().c_str(), empty.Text().c_str(), difference.Text().c_str());
+      std::printf("N=%u (groups of %d) start to painted window: console %s, empty dialog %s, difference %s\n", count,
+                  kGroup, console.Text().c_str(), empty.Text().c_str(), difference.Text().c_str());
       std::fflush(stdout);
     }
   }
@@ -280,11 +578,17 @@ int main(int argc, char** argv) {
     if (f.count == 1024) small = &f;
     if (f.count == 4096) large = &f;
   }
-  if (small && large)
-    std::printf(
-        "ratio 4096/1024 of the medians: steady pass %.2f, first fill %.2f, baselines %.2f and %.2f (linear: 4.00)\n",
-        large->steady.Median() / small->steady.Median(), large->fill.Median() / small->fill.Median(),
-        large->baseline.Median() / small->baseline.Median(),
-        large->passBaseline.Median() / small->passBaseline.Median());
+  if (small && large) {
+    std::printf("ratio 4096/1024 of the medians (linear: 4.00)   no roles   groups of %d\n", kGroup);
+    auto row = [](const char* what, double a, double b) { std::printf("  %-44s %5.2f   %5.2f\n", what, a, b); };
+    row("steady pass, wall", RatioOfMedians(large->free.steady, small->free.steady),
+        RatioOfMedians(large->roles.steady, small->roles.steady));
+    row("steady pass, CPU console", RatioOfMedians(large->free.steadyConsole, small->free.steadyConsole),
+        RatioOfMedians(large->roles.steadyConsole, small->roles.steadyConsole));
+    row("first fill", RatioOfMedians(large->free.fill, small->free.fill),
+        RatioOfMedians(large->roles.fill, small->roles.fill));
+    row("baseline, pass order", RatioOfMedians(large->free.passBaseline, small->free.passBaseline),
+        RatioOfMedians(large->roles.passBaseline, small->roles.passBaseline));
+  }
   return 0;
 }

@@ -126,6 +126,7 @@ void CLocalRoleRecordReader::Forget(size_t group) {
   for (auto& [name, kept] : m_kept) {
     if (group != kGroups && kept.group != group) continue;
     kept.valid = false;
+    kept.watched = false;
     kept.record.Reset();
     kept.server.Reset();
   }
@@ -138,12 +139,16 @@ void CLocalRoleRecordReader::Forget(size_t group) {
 
 void CLocalRoleRecordReader::BeginPass() {
   if (m_tableKey && ::WaitForSingleObject(m_tableChanged.Get(), 0) != WAIT_OBJECT_0) {
-    HANDLE events[kGroups];
-    for (size_t g = 0; g < kGroups; ++g) events[g] = m_groupChanged[g].Get();
-    for (;;) {
-      DWORD signalled = ::WaitForMultipleObjects(kGroups, events, FALSE, 0);
-      if (signalled >= WAIT_OBJECT_0 + kGroups) break;
-      Forget(signalled - WAIT_OBJECT_0);
+    for (size_t first = 0; first < kGroups; first += MAXIMUM_WAIT_OBJECTS) {
+      const DWORD count =
+          static_cast<DWORD>(kGroups - first < MAXIMUM_WAIT_OBJECTS ? kGroups - first : MAXIMUM_WAIT_OBJECTS);
+      HANDLE events[MAXIMUM_WAIT_OBJECTS];
+      for (DWORD i = 0; i < count; ++i) events[i] = m_groupChanged[first + i].Get();
+      for (;;) {
+        DWORD signalled = ::WaitForMultipleObjects(count, events, FALSE, 0);
+        if (signalled >= WAIT_OBJECT_0 + count) break;
+        Forget(first + signalled - WAIT_OBJECT_0);
+      }
     }
     return;
   }
@@ -151,6 +156,7 @@ void CLocalRoleRecordReader::BeginPass() {
   m_tableKey.Reset();
   Forget(kGroups);
   ::ResetEvent(m_tableChanged.Get());
+  m_table = DiscoveryTableRoot;
   if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, DiscoveryTableRoot, 0, KEY_READ, m_tableKey.Put()) == ERROR_SUCCESS &&
       Watch(m_tableKey.Get(), REG_NOTIFY_CHANGE_NAME, m_tableChanged.Get()) != ERROR_SUCCESS)
     m_tableKey.Reset();
@@ -158,7 +164,9 @@ void CLocalRoleRecordReader::BeginPass() {
 
 LONG CLocalRoleRecordReader::Read(const char* server, int productCode, void* buffer, DWORD* size) {
   if (productCode != m_productCode || m_table != DiscoveryTableRoot) {
-    Reset();
+    // Another product or table: nothing read is an answer any more. (The
+    // first read of all keeps the table key that the pass has just watched.)
+    if (!m_kept.empty() || m_table != DiscoveryTableRoot) Reset();
     m_productCode = productCode;
     m_productKey = ProductKeyName(productCode);
     m_table = DiscoveryTableRoot;
@@ -166,10 +174,16 @@ LONG CLocalRoleRecordReader::Read(const char* server, int productCode, void* buf
   const std::string name = server ? server : "";
   auto it = m_kept.find(name);
   if (it == m_kept.end() || !m_tableKey || name.empty() || name.find('\\') != std::string::npos) {
+    if (it != m_kept.end() || !m_tableKey || name.empty() || name.find('\\') != std::string::npos)
+      return ReadLocalRoleRecord(server, productCode, buffer, size);
     // A server read once is not watched yet (a console that closes after its
-    // first pass sets up no watches).
-    if (it == m_kept.end()) m_kept[name].group = std::hash<std::string>()(name) % kGroups;
-    return ReadLocalRoleRecord(server, productCode, buffer, size);
+    // first pass sets up no watches); its record key stays open for the
+    // watch that its next read sets.
+    Kept& first = m_kept[name];
+    first.group = std::hash<std::string>()(name) % kGroups;
+    LONG status = OpenRoleRecordKey(server, m_productKey, first.record);
+    if (status != ERROR_SUCCESS) return status;
+    return QueryRoleRecord(first.record.Get(), buffer, size);
   }
   Kept& kept = it->second;
   if (kept.valid && kept.capacity == *size) {
@@ -184,7 +198,7 @@ LONG CLocalRoleRecordReader::Read(const char* server, int productCode, void* buf
 LONG CLocalRoleRecordReader::ReadWatched(const std::string& name, Kept& kept, void* buffer, DWORD* size) {
   // A record key still watched (its value was not one to keep) is read again
   // as it stands: closing it would signal the group's event.
-  if (kept.record) return QueryRoleRecord(kept.record.Get(), buffer, size);
+  if (kept.record && kept.watched) return QueryRoleRecord(kept.record.Get(), buffer, size);
   kept.valid = false;
   kept.server.Reset();
   HANDLE event = m_groupChanged[kept.group].Get();
@@ -192,19 +206,33 @@ LONG CLocalRoleRecordReader::ReadWatched(const std::string& name, Kept& kept, vo
   if (::RegOpenKeyExA(m_tableKey.Get(), name.c_str(), 0, KEY_READ, kept.server.Put()) != ERROR_SUCCESS ||
       Watch(kept.server.Get(), REG_NOTIFY_CHANGE_NAME, event) != ERROR_SUCCESS) {
     kept.server.Reset();
+    kept.record.Reset();
     return ReadLocalRoleRecord(name.c_str(), m_productCode, buffer, size);
   }
   kept.capacity = *size;
-  kept.status = ::RegOpenKeyExA(kept.server.Get(), m_productKey.c_str(), 0, KEY_READ, kept.record.Put());
-  if (kept.status != ERROR_SUCCESS) {
-    kept.valid = kept.status == ERROR_FILE_NOT_FOUND;
-    return kept.status;
+  kept.status = ERROR_SUCCESS;
+  if (!kept.record) {
+    kept.status = ::RegOpenKeyExA(kept.server.Get(), m_productKey.c_str(), 0, KEY_READ, kept.record.Put());
+    if (kept.status != ERROR_SUCCESS) {
+      kept.valid = kept.status == ERROR_FILE_NOT_FOUND;
+      return kept.status;
+    }
   }
   if (Watch(kept.record.Get(), kRecordWatch, event) != ERROR_SUCCESS) {
     kept.record.Reset();
     return ReadLocalRoleRecord(name.c_str(), m_productCode, buffer, size);
   }
+  kept.watched = true;
   LONG status = QueryRoleRecord(kept.record.Get(), buffer, size);
+  if (status == ERROR_KEY_DELETED) {
+    // The key kept from the first read went before the watches were set:
+    // read afresh (closing it signals the group, whose servers the next
+    // pass reads again).
+    kept.watched = false;
+    kept.record.Reset();
+    kept.server.Reset();
+    return ReadLocalRoleRecord(name.c_str(), m_productCode, buffer, size);
+  }
   if (status == ERROR_SUCCESS) {
     kept.bytes.assign(static_cast<const char*>(buffer), *size);
     kept.valid = true;

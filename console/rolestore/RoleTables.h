@@ -103,14 +103,17 @@ class CLocalRoleRecordReader {
   void Reset();
 
  private:
-  static constexpr size_t kGroups = 32;
+  // About sixteen servers a group at 4096: a change reads a few servers
+  // again, and a pass looks at the events in a few waits of 64.
+  static constexpr size_t kGroups = 256;
   struct Kept {
     size_t group = 0;
-    bool valid = false;  // the result below is what a read gives now
-    kv::CRegKey server;  // watched for its record key appearing or going
-    kv::CRegKey record;  // watched for the record changing
-    LONG status = 0;     // ERROR_SUCCESS with bytes, or the record key's opening error
-    DWORD capacity = 0;  // the caller's capacity at that read
+    bool valid = false;    // the result below is what a read gives now
+    bool watched = false;  // record is watched (else kept from the first read, for the watch)
+    kv::CRegKey server;    // watched for its record key appearing or going
+    kv::CRegKey record;    // watched for the record changing
+    LONG status = 0;       // ERROR_SUCCESS with bytes, or the record key's opening error
+    DWORD capacity = 0;    // the caller's capacity at that read
     std::string bytes;
   };
   void Forget(size_t group);

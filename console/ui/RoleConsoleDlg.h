@@ -101,6 +101,10 @@ class CRoleConsoleDlg : public kv::CDialog {
   void PlaceDistributed(const std::string& primary, const std::string& server, LONG generation);
   void SweepViews(LONG generation);
   void SetTreeImage(CServerViewModel::Row& row, int image, LONG generation);
+  void ShowPendingImage(CServerViewModel::Row& row);
+  void ExpandRoot(CServerViewModel::Root& root);
+  void SuspendTreeRedraw();
+  void SuspendListRedraw();
   CServerViewModel::Row* PassChild(CServerViewModel::Root& root, const std::string& name);
   CServerViewModel::Root* InsertRoot(const std::string& name, int image, LONG generation);
   void DeleteRoot(CServerViewModel::Root& root);
@@ -169,6 +173,9 @@ class CRoleConsoleDlg : public kv::CDialog {
   std::unique_ptr<CServerViewModel> m_model = std::make_unique<CServerViewModel>();
   bool m_bModelStale = true;
   CServerViewModel* m_pPassModel = nullptr;
+  // The running pass turned the redraw of the tree, the list off.
+  bool m_bTreeRedrawOff = false;
+  bool m_bListRedrawOff = false;
   CLocalRoleRecordReader m_roleRecords;
 
   // The tree and the list relay their mouse messages to the tooltip

@@ -233,14 +233,17 @@ void CRoleConsoleDlg::RunRefreshPass() {
   // Whatever way the pass ends, it is no longer running and both views draw.
   struct PassScope {
     CRoleConsoleDlg& dlg;
-    bool redrawOff = false;
     ~PassScope() {
       dlg.m_pPassModel = nullptr;
-      if (redrawOff) {
+      if (dlg.m_bTreeRedrawOff) {
         dlg.m_treeServers.SetRedraw(TRUE);
-        dlg.m_listServers.SetRedraw(TRUE);
         dlg.m_treeServers.Invalidate();
+        dlg.m_bTreeRedrawOff = false;
+      }
+      if (dlg.m_bListRedrawOff) {
+        dlg.m_listServers.SetRedraw(TRUE);
         dlg.m_listServers.Invalidate();
+        dlg.m_bListRedrawOff = false;
       }
       dlg.m_bRefreshing = FALSE;
     }
@@ -253,9 +256,6 @@ void CRoleConsoleDlg::RunRefreshPass() {
   CollectServerEntries();
   if (m_serverEntries.empty()) return;
 
-  m_treeServers.SetRedraw(FALSE);
-  m_listServers.SetRedraw(FALSE);
-  scope.redrawOff = true;
   // The model is read back only when something else changed the views; the
   // counts catch a change that nobody announced.
   if (m_bModelStale || m_model->TreeCount() != m_treeServers.GetCount() ||
@@ -296,11 +296,47 @@ void CRoleConsoleDlg::CollectServerEntries() {
   for (const DiscoveryEntry& entry : ReadListedServerEntries(kSanProductCode)) m_serverEntries.push_front(entry);
 }
 
+// The pass shows an item's image once it ends (ShowPendingImage in the
+// sweep): a primary whose members come before it in the pass would otherwise
+// be drawn as unconfirmed and back again in every pass.
 void CRoleConsoleDlg::SetTreeImage(CServerViewModel::Row& row, int image, LONG generation) {
   row.confirmed = generation;
-  if (row.image == image) return;
-  m_treeServers.SetItemImage(row.item, image, image);
-  row.image = image;
+  row.pending = image;
+}
+
+void CRoleConsoleDlg::ShowPendingImage(CServerViewModel::Row& row) {
+  if (row.pending >= 0 && row.pending != row.image) {
+    SuspendTreeRedraw();
+    m_treeServers.SetItemImage(row.item, row.pending, row.pending);
+    row.image = row.pending;
+  }
+  row.pending = -1;
+}
+
+// Every root with members ends the pass expanded. Only one that is not is
+// told so: under Wine, TVE_EXPAND of an item that is expanded already still
+// costs about a millisecond of CPU at a thousand items and repaints the tree
+// (measured), and a root without members has nothing to expand.
+void CRoleConsoleDlg::ExpandRoot(CServerViewModel::Root& root) {
+  if (root.children.empty()) return;
+  const WPARAM item = reinterpret_cast<WPARAM>(root.row.item);
+  if (m_treeServers.Send(TVM_GETITEMSTATE, item, TVIS_EXPANDED) & TVIS_EXPANDED) return;
+  m_treeServers.Expand(root.row.item, TVE_EXPAND);
+}
+
+// A pass turns a view's redraw off before its first change of that view and
+// back on at its end; a view that the pass does not change is left to draw
+// as it is (redrawing a tree of thousands of items is not free).
+void CRoleConsoleDlg::SuspendTreeRedraw() {
+  if (!m_pPassModel || m_bTreeRedrawOff) return;
+  m_treeServers.SetRedraw(FALSE);
+  m_bTreeRedrawOff = true;
+}
+
+void CRoleConsoleDlg::SuspendListRedraw() {
+  if (!m_pPassModel || m_bListRedrawOff) return;
+  m_listServers.SetRedraw(FALSE);
+  m_bListRedrawOff = true;
 }
 
 CServerViewModel::Row* CRoleConsoleDlg::PassChild(CServerViewModel::Root& root, const std::string& name) {
@@ -314,12 +350,14 @@ CServerViewModel::Row* CRoleConsoleDlg::PassChild(CServerViewModel::Root& root, 
 }
 
 void CRoleConsoleDlg::DeleteRoot(CServerViewModel::Root& root) {
+  SuspendTreeRedraw();
   m_treeServers.DeleteItem(root.row.item);
   m_pPassModel->EraseRoot(root);
 }
 
 CServerViewModel::Root* CRoleConsoleDlg::InsertRoot(const std::string& name, int image, LONG generation) {
   CServerViewModel::Row row{name, nullptr, image, generation};
+  SuspendTreeRedraw();
   row.item = m_treeServers.InsertItem(name, image, image, generation, TVI_ROOT, TVI_SORT);
   if (!row.item) return nullptr;
   return &m_pPassModel->AddRoot(m_treeServers.GetNextItem(row.item, TVGN_PREVIOUS), row);
@@ -346,17 +384,20 @@ void CRoleConsoleDlg::PlaceServerWithoutRole(const std::string& server, LONG gen
   CServerViewModel::Row* child = model.FindAnyChild(server, parent, ambiguous);
   if (child && ambiguous) child = PassChild(*parent, server);
   if (child) {
+    SuspendTreeRedraw();
     m_treeServers.DeleteItem(child->item);
     model.EraseChild(*parent, *child);
   }
   CServerViewModel::Row* row = model.FirstListRow(server);
   if (!row) {
+    SuspendListRedraw();
     int at = m_listServers.InsertItem(m_listServers.GetItemCount(), server, image, generation);
     if (at >= 0) model.InsertListRow(at, CServerViewModel::Row{server, nullptr, image, generation});
     return;
   }
   row->confirmed = generation;
   if (row->image != image) {
+    SuspendListRedraw();
     m_listServers.SetItemImage(model.FindList(server), image);
     row->image = image;
   }
@@ -391,6 +432,7 @@ void CRoleConsoleDlg::PlaceDistributed(const std::string& primary, const std::st
     if (!root) return;
     DropListedServer(primary);
   }
+  SuspendTreeRedraw();
   HTREEITEM item =
       m_treeServers.InsertItem(server, kImageDistributed, kImageDistributed, generation, root->row.item, TVI_LAST);
   if (item) {
@@ -403,19 +445,29 @@ void CRoleConsoleDlg::PlaceDistributed(const std::string& primary, const std::st
 void CRoleConsoleDlg::SweepViews(LONG generation) {
   CServerViewModel& model = *m_pPassModel;
   model.SweepList([generation](const CServerViewModel::Row& row) { return row.confirmed == generation; },
-                  [this](int index) { m_listServers.DeleteItem(index); });
+                  [this](int index) {
+                    SuspendListRedraw();
+                    m_listServers.DeleteItem(index);
+                  });
   for (auto root = model.Roots().begin(); root != model.Roots().end();) {
-    m_treeServers.Expand(root->row.item, TVE_EXPAND);
     for (auto child = root->children.begin(); child != root->children.end();) {
       auto next = std::next(child);
       if (child->confirmed != generation) {
+        SuspendTreeRedraw();
         m_treeServers.DeleteItem(child->item);
         model.EraseChild(*root, *child);
+      } else {
+        ShowPendingImage(*child);
       }
       child = next;
     }
     auto next = std::next(root);
-    if (root->children.empty() && root->row.confirmed != generation) DeleteRoot(*root);
+    if (root->children.empty() && root->row.confirmed != generation) {
+      DeleteRoot(*root);
+    } else {
+      ShowPendingImage(root->row);
+      ExpandRoot(*root);
+    }
     root = next;
   }
 }
@@ -474,6 +526,7 @@ int CRoleConsoleDlg::FindListItem(const std::string& name) {
 }
 
 void CRoleConsoleDlg::DropListItem(int index) {
+  SuspendListRedraw();
   bool selected = (m_listServers.GetItemState(index, LVIS_SELECTED) & LVIS_SELECTED) != 0;
   if (selected && index > 0) m_listServers.SetItemState(index - 1, LVIS_SELECTED, LVIS_SELECTED);
   if (m_listServers.DeleteItem(index) && m_pPassModel) m_pPassModel->EraseListRow(index);

@@ -23,6 +23,7 @@ class CServerViewModel {
     HTREEITEM item = nullptr;  // tree items only
     int image = 0;
     LONG confirmed = 0;  // the pass that last confirmed the item; 0 none
+    int pending = -1;    // the image the running pass gave it, shown when the pass ends; -1 none
   };
   struct Root {
     Row row;
