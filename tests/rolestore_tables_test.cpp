@@ -254,6 +254,14 @@ TEST_F(RoleRecordTest, AReaderThatKeepsKeysOpenReadsWhatAFreshReadReads) {
   EXPECT_GT(found, 20);  // the steps do leave records to read
 
   // Another table root: the reader starts afresh there.
+  CLocalRoleRecordReader reader;
+  auto read = [&](bool fresh, const char* server) {
+    std::vector<BYTE> buffer(kRoleRecordSize, 0);
+    DWORD size = kRoleRecordSize;
+    LONG status = fresh ? ReadLocalRoleRecord(server, kSanProductCode, buffer.data(), &size)
+                        : reader.Read(server, kSanProductCode, buffer.data(), &size);
+    return std::to_string(status) + "/" + std::to_string(size) + "/" + std::string(buffer.begin(), buffer.end());
+  };
   write("ALPHA", "ALPHA");
   reader.BeginPass();
   read(false, "ALPHA");
