@@ -172,6 +172,9 @@ inline constexpr StringEntry kQuaysideStrings[] = {
     {189, "Products"},
     {190, "Distributed Servers"},
     {191, "Primary Server"},
+    {210,
+     "The role record of \\\\%s could not be read, so there is no record to store the credentials in.\n"
+     "Nothing was written: the server keeps its role and its stored credentials."},
 };
 
 inline constexpr ControlEntry kMainDialogControls[] = {

@@ -136,6 +136,7 @@
 #define IDS_TAB_PRODUCTS 189
 #define IDS_TAB_DISTRIBUTED 190
 #define IDS_TAB_PRIMARY 191
+#define IDS_SECURITY_NO_RECORD 210
 
 // Strings: Discovery Service states and button captions
 #define IDS_STATE_STARTING 170
