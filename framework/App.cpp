@@ -10,6 +10,7 @@ CWinApp* g_app = nullptr;
 HINSTANCE g_resourceInstance = nullptr;
 std::atomic<int> g_waitDepth{0};
 HCURSOR g_cursorBeforeWait = nullptr;
+std::atomic<HWND> g_questionRoot{nullptr};
 
 std::string ProgramName() {
   char path[MAX_PATH] = {};
@@ -59,6 +60,28 @@ int CWinApp::Run(HINSTANCE instance, LPSTR commandLine, int showCommand) {
     m_nExitCode = static_cast<int>(msg.wParam);
   }
   return ExitInstance();
+}
+
+void SetQuestionRoot(HWND window) { g_questionRoot.store(window); }
+
+HWND QuestionOwner() {
+  HWND root = g_questionRoot.load();
+  if (!root || !::IsWindow(root)) {
+    CWinApp* app = CWinApp::Current();
+    root = app && app->m_hMainWnd && ::IsWindow(app->m_hMainWnd) ? app->m_hMainWnd : nullptr;
+  }
+  if (root) {
+    // A dialog that the main window opened (and that may be asking from a
+    // worker thread) takes the question in front of itself.
+    HWND popup = ::GetLastActivePopup(root);
+    return popup && ::IsWindowVisible(popup) ? popup : root;
+  }
+  if (HWND active = ::GetActiveWindow()) return active;
+  HWND foreground = ::GetForegroundWindow();
+  DWORD process = 0;
+  if (foreground && ::GetWindowThreadProcessId(foreground, &process) && process == ::GetCurrentProcessId())
+    return foreground;
+  return nullptr;
 }
 
 HINSTANCE ResourceInstance() { return g_resourceInstance ? g_resourceInstance : ::GetModuleHandleA(nullptr); }

@@ -33,6 +33,16 @@ class CWinApp {
   int m_nExitCode = 0;
 };
 
+// The window a question or dialog shown now by the calling thread (of any
+// thread of the process) belongs to, so that it opens in front of it: the
+// popup that the program's main window last activated (the main window
+// itself when it has none), else the thread's active window, else the
+// process's foreground window. Null when the process shows no window.
+HWND QuestionOwner();
+// The main window of a program whose questions belong to it (also when it
+// runs without an application object, as in tests); null when it goes.
+void SetQuestionRoot(HWND window);
+
 // Resource module used by string and resource loading (the program itself
 // unless changed, as tests do when they load a program as a data file).
 HINSTANCE ResourceInstance();

@@ -11,6 +11,26 @@ namespace kv {
 
 void SetMessageResult(HWND dialog, LRESULT result) { ::SetWindowLongPtrA(dialog, DWLP_MSGRESULT, result); }
 
+void CenterOnOwner(HWND window) {
+  HWND owner = ::GetWindow(window, GW_OWNER);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof(monitor);
+  if (!::GetMonitorInfoA(::MonitorFromWindow(owner ? owner : window, MONITOR_DEFAULTTOPRIMARY), &monitor)) return;
+  const RECT area = monitor.rcWork;
+  RECT around = area;
+  if (owner && ::IsWindowVisible(owner) && !::IsIconic(owner)) ::GetWindowRect(owner, &around);
+  RECT self{};
+  ::GetWindowRect(window, &self);
+  const int width = self.right - self.left, height = self.bottom - self.top;
+  int x = around.left + (around.right - around.left - width) / 2;
+  int y = around.top + (around.bottom - around.top - height) / 2;
+  if (x + width > area.right) x = area.right - width;
+  if (y + height > area.bottom) y = area.bottom - height;
+  if (x < area.left) x = area.left;
+  if (y < area.top) y = area.top;
+  ::SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 std::string MaxCharsMessage(int maxChars) { return Format("Please enter no more than %d characters.", maxChars); }
 
 void DDX_Text(CDataExchange& dx, int id, std::string& value) {
@@ -186,6 +206,10 @@ INT_PTR CDialog::Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
     handled = true;
     result = 0;
   }
+
+  // A dialog of its own (not a page or a child) opens centred on the window
+  // that opened it, not at the screen's corner.
+  if (message == WM_INITDIALOG && !(::GetWindowLongPtrA(hwnd, GWL_STYLE) & WS_CHILD)) CenterOnOwner(hwnd);
 
   if (message == WM_NCDESTROY) {
     ::SetWindowLongPtrA(hwnd, DWLP_USER, 0);

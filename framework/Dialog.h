@@ -87,6 +87,10 @@ class CDialog {
   bool m_bModal = false;
 };
 
+// Centres a top-level window on its owner (on the work area when it has no
+// visible owner), kept inside the work area.
+void CenterOnOwner(HWND window);
+
 // Sets DWLP_MSGRESULT for a dialog message result.
 void SetMessageResult(HWND dialog, LRESULT result);
 

@@ -8,6 +8,7 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -95,7 +96,9 @@ void Pump() {
 // entry with command pick by keyboard, or closes the menu with Esc.
 class MenuPicker {
  public:
-  explicit MenuPicker(UINT pick = 0) : m_thread([this, pick] { Watch(pick); }) {}
+  // whileOpen runs on the watching thread once the menu shows, before the pick.
+  explicit MenuPicker(UINT pick = 0, std::function<void()> whileOpen = {})
+      : m_whileOpen(std::move(whileOpen)), m_thread([this, pick] { Watch(pick); }) {}
   ~MenuPicker() { Stop(); }
   // Stops watching; the ids of the menu that showed (empty: none showed).
   std::vector<UINT> Stop() {
@@ -119,6 +122,7 @@ class MenuPicker {
         m_ids.push_back(::GetMenuItemID(handle, item));
         if (m_ids.back() == pick) at = item;
       }
+      if (m_whileOpen) m_whileOpen();
       // Home selects the first entry whatever the pointer, which the menu
       // opens under, has highlighted; then down to the entry.
       if (at >= 0) ::PostMessageA(menu, WM_KEYDOWN, VK_HOME, 0);
@@ -129,6 +133,7 @@ class MenuPicker {
   }
   std::atomic<bool> m_stop{false};
   std::vector<UINT> m_ids;
+  std::function<void()> m_whileOpen;
   std::thread m_thread;
 };
 
@@ -162,10 +167,17 @@ class ConsoleRoles : public ::testing::Test {
     int index = Dlg().FindListItem(name);
     ASSERT_GE(index, 0) << name;
     Dlg().m_listServers.SetItemState(index, LVIS_SELECTED, LVIS_SELECTED);
+    ClickedIn(Dlg().m_listServers, IDC_LIST_SERVERS);
   }
   void SelectTree(HTREEITEM item) {
     ASSERT_NE(item, nullptr);
     Dlg().m_treeServers.SelectItem(item);
+    ClickedIn(Dlg().m_treeServers, IDC_TREE_SERVERS);
+  }
+  // What a view tells the dialog when the user clicks in it.
+  void ClickedIn(const kv::CWnd& view, int id) {
+    NMHDR hdr{view.GetSafeHwnd(), static_cast<UINT_PTR>(id), static_cast<UINT>(NM_CLICK)};
+    ::SendMessageA(Dlg().m_hWnd, WM_NOTIFY, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&hdr));
   }
   std::string SelectedListName() {
     int index = Dlg().m_listServers.GetSelectedItem();
@@ -347,7 +359,7 @@ TEST_F(ConsoleRoles, EachCommandMovesTheServerAndReachesRecordsListsAndTheLocalT
     EXPECT_EQ(user.Boxes()[0].text, "This command will force the removing of  KITE");
     EXPECT_EQ(user.Boxes()[0].caption, "Use ONLY if \"Remove Distributed >>\" does not work");
     EXPECT_EQ(user.Boxes()[0].flags, 0x42031u);
-    EXPECT_EQ(user.Boxes()[0].owner, nullptr);
+    EXPECT_EQ(user.Boxes()[0].owner, Dlg().m_hWnd);
   }
   EXPECT_EQ(TreeShape(Dlg().m_treeServers), "FALCON/0[];OSPREY/0[HERON/1]");
   EXPECT_EQ(SelectedListName(), "KITE");
@@ -542,6 +554,142 @@ TEST_F(ConsoleRoles, NoCommandDuringARefreshPassAndContextMenusOnlyOverItems) {
   ExpectSettled("force remove declined from the menu");
   EXPECT_EQ(TreeShape(Dlg().m_treeServers), tree);
   EXPECT_EQ(ListNames(Dlg().m_listServers), list);
+}
+
+// What the user's hands can do besides single, slow clicks: a real
+// double-click and a burst of clicks on a role button, Close and Refresh
+// while a command's dialog is up, a refresh pass that changes the views
+// under the selection or under an open context menu, the last list item,
+// and a second root of a name the tree already holds.
+TEST_F(ConsoleRoles, ClicksDialogsAndPassesDuringACommandActOnlyOnWhatTheUserSelected) {
+  // Two clicks of a double-click on "Remove Distributed >>", as the mouse
+  // sends them, queued while the first one's command runs: HERON goes and
+  // KITE, which the tree then selects, stays.
+  SelectTree(Dlg().FindDistributedItem("OSPREY", "HERON"));
+  HWND remove = Dlg().GetDlgItem(IDC_REMOVE_DISTRIBUTED);
+  {
+    kvtest::ScriptedUser user;  // no window may appear
+    for (UINT down : {WM_LBUTTONDOWN, WM_LBUTTONDBLCLK}) {
+      ::PostMessageA(remove, down, MK_LBUTTON, MAKELPARAM(4, 4));
+      ::PostMessageA(remove, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+    }
+    Pump();
+    // Clicks that follow quicker than a double-click, on the selection the
+    // command left, belong to it too.
+    for (int i = 0; i < 3; ++i) Click(IDC_REMOVE_DISTRIBUTED);
+    ASSERT_TRUE(user.Finish()) << user.Report();
+  }
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), "FALCON/0[];OSPREY/0[KITE/1]");
+  EXPECT_EQ(RecordOf("HERON"), "");
+  EXPECT_EQ(RecordOf("KITE"), "OSPREY");
+  EXPECT_EQ(Dlg().m_treeServers.GetSelectedItem(), Dlg().FindDistributedItem("OSPREY", "KITE"));
+  ExpectSettled("double-click");
+  // After a pause the click is the user's own.
+  ::Sleep(::GetDoubleClickTime() + 100);
+  Click(IDC_REMOVE_DISTRIBUTED);
+  EXPECT_EQ(RecordOf("KITE"), "");
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), "FALCON/0[];OSPREY/0[]");
+
+  // Make Primary, then Assign, on the last list item: the new last item is
+  // selected each time. While the credentials dialog is up it is in front of
+  // the console, centred on it; the console takes no Close, Refresh or
+  // other command, and shows no tooltip.
+  for (const char* name : {"ZZFIRST", "ZZSECOND"}) ASSERT_EQ(0, m_lab.Add(name, "zz-pw"));
+  ASSERT_TRUE(kvlab::WaitForTable({"ZZFIRST", "ZZSECOND"}, 10000));
+  Dlg().RefreshServerViews();
+  for (int id : {IDC_MAKE_PRIMARY, IDC_ASSIGN_DISTRIBUTED}) {
+    SelectTree(Dlg().FindPrimaryItem("FALCON"));
+    const int last = Dlg().m_listServers.GetItemCount() - 1;
+    const std::string server = Dlg().m_listServers.GetItemText(last);
+    Dlg().m_listServers.SetItemState(last, LVIS_SELECTED, LVIS_SELECTED);
+    ClickedIn(Dlg().m_listServers, IDC_LIST_SERVERS);
+    std::string seen;
+    {
+      kvtest::ScriptedUser user;
+      user.Dialog("Security", [&](kvtest::DialogDriver& d) {
+        RECT dialog{}, console{};
+        ::GetWindowRect(d.Hwnd(), &dialog);
+        ::GetWindowRect(Dlg().m_hWnd, &console);
+        const bool centred = std::abs((dialog.left + dialog.right) - (console.left + console.right)) <= 2 &&
+                             std::abs((dialog.top + dialog.bottom) - (console.top + console.bottom)) <= 2;
+        seen = std::string(::GetWindow(d.Hwnd(), GW_OWNER) == Dlg().m_hWnd ? "owned" : "not owned") +
+               (::IsWindowEnabled(Dlg().m_hWnd) ? ",enabled" : ",disabled") + (centred ? ",centred" : ",elsewhere") +
+               (::IsWindowVisible(Dlg().m_tooltip.GetSafeHwnd()) ? ",tip shown" : ",tip gone");
+        const LONG generation = Dlg().m_nGeneration;
+        for (int other : {IDOK, IDCANCEL, IDC_REFRESH, IDC_DELETE_PRIMARY})
+          ::SendMessageA(Dlg().m_hWnd, WM_COMMAND, MAKEWPARAM(other, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(Dlg().GetDlgItem(other)));
+        seen += std::string(Dlg().m_nGeneration == generation ? ",no pass," : ",a pass,") + Operation();
+        Logon("Administrator", "zz-pw")(d);
+      });
+      // A tooltip is up when the button is clicked.
+      ::ShowWindow(Dlg().m_tooltip.GetSafeHwnd(), SW_SHOWNOACTIVATE);
+      Click(id);
+      ASSERT_TRUE(user.Finish()) << user.Report();
+    }
+    EXPECT_EQ(seen, std::string("owned,disabled,centred,tip gone,no pass,") +
+                        (id == IDC_MAKE_PRIMARY ? "Make Primary|popout" : "Assign Distributed|popout"));
+    EXPECT_TRUE(::IsWindowVisible(Dlg().m_hWnd));
+    EXPECT_TRUE(::IsWindowEnabled(Dlg().m_hWnd));
+    EXPECT_EQ(RecordOf(server), id == IDC_MAKE_PRIMARY ? server : "FALCON");
+    EXPECT_EQ(RecordOf("FALCON"), "FALCON");
+    EXPECT_EQ(SelectedListName(), Dlg().m_listServers.GetItemText(Dlg().m_listServers.GetItemCount() - 1)) << server;
+    ExpectSettled(server);
+  }
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), "FALCON/0[ZZFIRST/1];OSPREY/0[];ZZSECOND/0[]");
+  ASSERT_EQ(AuditText(), kAuditClean);
+
+  // A pass that puts a member under the selected childless primary turns
+  // "Delete Primary >>" off; sent all the same, it changes nothing.
+  SelectTree(Dlg().FindPrimaryItem("OSPREY"));
+  ASSERT_TRUE(::IsWindowEnabled(Dlg().GetDlgItem(IDC_DELETE_PRIMARY)));
+  ASSERT_EQ(0, kvlab::SetRoleKeepingLists("CURLEW", "OSPREY", "Administrator", "curlew-pw"));
+  ASSERT_TRUE(WaitForLocalRecord("CURLEW", "OSPREY"));
+  Dlg().m_bAutoRefresh = TRUE;
+  ::SendMessageA(Dlg().m_hWnd, WM_TIMER, Dlg().m_nTimerId, 0);
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), "FALCON/0[ZZFIRST/1];OSPREY/0[CURLEW/1];ZZSECOND/0[]");
+  EXPECT_FALSE(::IsWindowEnabled(Dlg().GetDlgItem(IDC_DELETE_PRIMARY)));
+  EXPECT_TRUE(::IsWindowEnabled(Dlg().GetDlgItem(IDC_ASSIGN_DISTRIBUTED)));
+  {
+    kvtest::ScriptedUser user;
+    Click(IDC_DELETE_PRIMARY);
+    ASSERT_TRUE(user.Finish()) << user.Report();
+  }
+  EXPECT_EQ(RecordOf("OSPREY"), "OSPREY");
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), "FALCON/0[ZZFIRST/1];OSPREY/0[CURLEW/1];ZZSECOND/0[]");
+
+  // A pass while the context menu of CURLEW is open takes CURLEW (its
+  // record went) out of the tree, and the tree selects another server:
+  // Properties still opens for CURLEW.
+  ASSERT_EQ(0, kvlab::SetRoleKeepingLists("CURLEW", "", "", ""));
+  ASSERT_TRUE(WaitForLocalRecord("CURLEW", ""));
+  {
+    kvtest::ScriptedUser user;
+    std::string shown;
+    user.Dialog("Properties", [&](kvtest::DialogDriver& d) {
+      shown = d.Text(IDC_SERVER_NAME);
+      d.Press(IDOK);
+    });
+    MenuPicker picker(ID_TREE_PROPERTIES, [&] {
+      ::PostMessageA(Dlg().m_hWnd, WM_TIMER, Dlg().m_nTimerId, 0);
+      ::Sleep(500);
+    });
+    RightClick(Dlg().m_treeServers, TreeItemPoint(Dlg().FindDistributedItem("OSPREY", "CURLEW")));
+    picker.Stop();
+    ASSERT_TRUE(user.Finish()) << user.Report();
+    EXPECT_EQ(shown, "CURLEW");
+  }
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), "FALCON/0[ZZFIRST/1];OSPREY/0[];ZZSECOND/0[]");
+  Dlg().m_bAutoRefresh = FALSE;
+
+  // A second root of a name the tree holds (put there outside a pass): the
+  // pass keeps the first and drops the second.
+  HTREEITEM first = Dlg().FindPrimaryItem("OSPREY");
+  Dlg().m_treeServers.InsertItem("OSPREY", 0, 0, 0, TVI_ROOT, TVI_LAST);
+  Dlg().OnViewsChangedOutsidePass();
+  Dlg().RefreshServerViews();
+  EXPECT_EQ(TreeShape(Dlg().m_treeServers), "FALCON/0[ZZFIRST/1];OSPREY/0[];ZZSECOND/0[]");
+  EXPECT_EQ(Dlg().FindPrimaryItem("OSPREY"), first);
 }
 
 // The visible dialog window of process pid with this caption other than

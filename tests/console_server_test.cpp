@@ -757,25 +757,78 @@ TEST_F(ServerCommandsTest, SecurityProvesTheCredentialsThenRewritesOnlyThemAndCa
   }
   EXPECT_EQ(SessionUses("CURLEW"), 0u);
 
-  // OSPREY loses its own record and stays a root for its members: empty
-  // fields, and a record of zeros but for the flag and the credentials.
-  ASSERT_EQ(0, kvlab::SetRole("OSPREY", "", "", ""));
-  ASSERT_TRUE(WaitForRecord("OSPREY", ""));
-  dlg.RefreshServerViews();
-  {
+  // Security stores credentials only: the role part of a record (bytes
+  // 0-27) stays as the server holds it. OSPREY's record is not in the local
+  // table (its service stopped publishing while its members name it): the
+  // part comes from OSPREY itself. Then OSPREY has no record at all, and
+  // FALCON's is longer than a record: nothing is written, and the console
+  // says why.
+  const RoleRecord osprey = record("OSPREY");
+  unsigned char longRecord[kRoleRecordSize + 4] = "FALCON";
+  auto lengthen = [&] {
+    WriteOwnRecord("FALCON", longRecord, sizeof(longRecord));
+    ASSERT_TRUE(WaitUntil([] {
+      unsigned char local[kRoleRecordSize] = {};
+      DWORD size = sizeof(local);
+      return ReadLocalRoleRecord("FALCON", kSanProductCode, local, &size) == ERROR_MORE_DATA;
+    }));
+  };
+  auto forget = [&] {
+    ASSERT_EQ(0, m_lab.StopLocalDiscovery());
+    std::string productKey = kFallbackProductKeyName;
+    WORD unused = 0;
+    GetProductKeyName(kSanProductCode, productKey, unused);
+    ASSERT_EQ(
+        0, ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string(DiscoveryTableRoot) + "\\OSPREY\\" + productKey).c_str()));
+    ASSERT_TRUE(WaitForRecord("OSPREY", ""));
+    dlg.RefreshServerViews();
+    ASSERT_NE(dlg.FindPrimaryItem("OSPREY"), nullptr);
+  };
+  const std::string noRecord =
+      "The role record of \\\\%s could not be read, so there is no record to store the credentials in.\n"
+      "Nothing was written: the server keeps its role and its stored credentials.";
+  const struct {
+    const char* server;
+    std::function<void()> before;
+    bool written;
+  } cases[] = {
+      {"FALCON", lengthen, false},
+      {"OSPREY", forget, true},
+      {"OSPREY", [] { ASSERT_EQ(0, kvlab::SetRole("OSPREY", "", "", "")); }, false},
+  };
+  for (const auto& c : cases) {
+    c.before();
     kvtest::ScriptedUser user;
     std::string shown = "?";
     user.Dialog("Security", [&](kvtest::DialogDriver& d) {
       shown = d.Text(IDC_USERNAME) + "/" + d.Text(IDC_PASSWORD);
       enter("pw")(d);
     });
-    security(dlg.FindPrimaryItem("OSPREY"), ID_PRIMARY_SECURITY);
-    ASSERT_TRUE(user.Finish()) << user.Report();
-    EXPECT_EQ(shown, "/");
+    if (!c.written) user.AnswerBox(IDOK);
+    security(dlg.FindPrimaryItem(c.server), ID_PRIMARY_SECURITY);
+    EXPECT_TRUE(user.Finish()) << user.Report();
+    EXPECT_EQ(shown, "/") << c.server;
+    EXPECT_EQ(SessionUses(c.server), 0u) << c.server;
+    if (c.written) {
+      EXPECT_TRUE(user.Boxes().empty());
+      EXPECT_TRUE(sameRecord(c.server, expected(osprey, osprey.distributed, "pw")));
+      continue;
+    }
+    ASSERT_EQ(user.Boxes().size(), 1u) << c.server;
+    EXPECT_EQ(user.Boxes()[0].text, kv::Format(noRecord.c_str(), c.server));
+    EXPECT_EQ(user.Boxes()[0].caption, kFailedCaption);
+    EXPECT_EQ(user.Boxes()[0].owner, dlg.m_hWnd);
   }
-  want = expected(RoleRecord{}, 0, "pw");
-  EXPECT_TRUE(sameRecord("OSPREY", want));
-  EXPECT_EQ(SessionUses("OSPREY"), 0u);
+  RoleRecord gone{};
+  EXPECT_NE(kvlab::ReadRecord("OSPREY", gone), 0);
+  kv::CRegKey root, key;
+  ASSERT_EQ(0, kvlab::OpenMachineRoot("FALCON", root));
+  ASSERT_EQ(0, kvlab::OpenKey(root.Get(), kvlab::ProductRoot() + "\\RoleRecord\\SanOption", KEY_READ, key));
+  unsigned char stored[sizeof(longRecord) + 8] = {};
+  DWORD storedSize = sizeof(stored);
+  ASSERT_EQ(0, ::RegQueryValueExA(key.Get(), "Slot_1", nullptr, nullptr, stored, &storedSize));
+  EXPECT_EQ(storedSize, sizeof(longRecord));
+  EXPECT_EQ(std::memcmp(stored, longRecord, sizeof(longRecord)), 0);
 }
 
 }  // namespace

@@ -237,7 +237,7 @@ TEST_F(StatusDialogTest, StoredCredentialsConnectThenStopAndStartFollowTheServic
   EXPECT_EQ(boxes[0].text, "Do you wish to stop Discovery Service on \\\\ALPHA ?");
   EXPECT_EQ(boxes[0].caption, "Warning");
   EXPECT_EQ(boxes[0].flags, 0x42031u);
-  EXPECT_EQ(boxes[0].owner, nullptr);
+  EXPECT_EQ(boxes[0].owner, run.Hwnd());  // in front of the status dialog
   EXPECT_EQ(run.Last().text, "Running");
   EXPECT_EQ(LabServiceState("ALPHA"), static_cast<DWORD>(SERVICE_RUNNING));
 

@@ -773,7 +773,9 @@ TEST_F(ConsoleViews, CloseWarnsWhenThisMachineHasNoRoleCancelKeepsTheConsoleAndO
   ASSERT_EQ(::ReadToolSetting(0, section, 0, "AutoRefresh", 0), 0);
   kvtest::ScriptedUser user;
   bool filledAtFirstSight = false;
+  HWND console = nullptr;
   user.Dialog("SAN Option Configuration", [&](kvtest::DialogDriver& d) {
+    console = d.Hwnd();
     HWND list = ::GetDlgItem(d.Hwnd(), IDC_LIST_SERVERS);
     HWND tree = ::GetDlgItem(d.Hwnd(), IDC_TREE_SERVERS);
     filledAtFirstSight =
@@ -804,7 +806,7 @@ TEST_F(ConsoleViews, CloseWarnsWhenThisMachineHasNoRoleCancelKeepsTheConsoleAndO
     EXPECT_EQ(box.text, kv::LoadStr(IDS_LOCAL_ROLE_MISSING));
     EXPECT_EQ(box.caption, "Warning");
     EXPECT_EQ(box.flags, 0x42031u);
-    EXPECT_EQ(box.owner, nullptr);
+    EXPECT_EQ(box.owner, console);  // in front of the console, not behind it
   }
   EXPECT_EQ(::ReadToolSetting(0, section, 0, "AutoRefresh", 0), 1);
   EXPECT_EQ(app.m_hMainWnd, nullptr);

@@ -176,6 +176,9 @@ inline constexpr StringEntry kQuaysideStrings[] = {
      "The role record of %s is damaged: it is not a 76-byte record naming a primary, so the server's role cannot be "
      "told.\nNothing was changed. Clear the record first (kvroles force-remove), then try again."},
     {193, "Damaged role record: %s"},
+    {210,
+     "The role record of \\\\%s could not be read, so there is no record to store the credentials in.\n"
+     "Nothing was written: the server keeps its role and its stored credentials."},
 };
 
 inline constexpr ControlEntry kMainDialogControls[] = {

@@ -48,7 +48,7 @@ std::string SystemErrorText(DWORD status) {
 }
 
 void ShowSystemError(const std::string& caption, DWORD status) {
-  kv::ShowMessageBox(nullptr, SystemErrorText(status), caption, kErrorBoxFlags);
+  kv::ShowMessageBox(kv::QuestionOwner(), SystemErrorText(status), caption, kErrorBoxFlags);
 }
 
 std::string HelpFilePath() {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "App.h"
 #include "LogonPromptDlg.h"
 #include "MessageBox.h"
 #include "Messages.h"
@@ -18,16 +19,16 @@ std::atomic<CRoleStoreUser*> g_installed{nullptr};
 }  // namespace
 
 bool CConsoleRoleStoreUser::Confirm(const std::string& text, const std::string& caption) {
-  return kv::ShowMessageBox(nullptr, text, caption, kConfirmFlags) == IDOK;
+  return kv::ShowMessageBox(kv::QuestionOwner(), text, caption, kConfirmFlags) == IDOK;
 }
 
 bool CConsoleRoleStoreUser::AskCredentials(const char* host, std::string& user, std::string& password) {
-  CLogonPromptDlg dlg(user, password, host ? host : "");
+  CLogonPromptDlg dlg(user, password, host ? host : "", kv::QuestionOwner());
   return dlg.DoModal() != IDCANCEL;
 }
 
 bool CConsoleRoleStoreUser::AskRetry(const char*, DWORD, const std::string& text, const std::string& caption) {
-  return kv::ShowMessageBox(nullptr, text, caption, kRetryFlags) == IDOK;
+  return kv::ShowMessageBox(kv::QuestionOwner(), text, caption, kRetryFlags) == IDOK;
 }
 
 void CConsoleRoleStoreUser::ReportFailure(const std::string& caption, DWORD status) {
@@ -35,7 +36,7 @@ void CConsoleRoleStoreUser::ReportFailure(const std::string& caption, DWORD stat
 }
 
 void CConsoleRoleStoreUser::Warn(HWND owner, const std::string& text, const std::string& caption) {
-  kv::ShowMessageBox(owner, text, caption, kWarningFlags);
+  kv::ShowMessageBox(owner ? owner : kv::QuestionOwner(), text, caption, kWarningFlags);
 }
 
 CRoleStoreUser& RoleStoreUser() {

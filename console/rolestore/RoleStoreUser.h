@@ -29,8 +29,9 @@ class CRoleStoreUser {
   virtual void Warn(HWND owner, const std::string& text, const std::string& caption) = 0;
 };
 
-// The console's face: task-modal, topmost message boxes without owner (the
-// warnings with the owner given), and the "Security" dialog 142.
+// The console's face: task-modal, topmost message boxes and the "Security"
+// dialog 142, each owned by the window in front of which it must open
+// (kv::QuestionOwner, or the owner a warning names).
 class CConsoleRoleStoreUser : public CRoleStoreUser {
  public:
   bool Confirm(const std::string& text, const std::string& caption) override;

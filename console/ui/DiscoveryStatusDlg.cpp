@@ -220,7 +220,7 @@ void CDiscoveryStatusDlg::Poll() {
 
 void CDiscoveryStatusDlg::ConfirmStop() {
   std::string question = FormatResString(IDS_STOP_SERVICE_QUESTION, m_strServer);
-  if (kv::ShowMessageBox(nullptr, question, LoadResString(IDS_WARNING), kStopQuestionFlags) == IDOK)
+  if (kv::ShowMessageBox(m_hWnd, question, LoadResString(IDS_WARNING), kStopQuestionFlags) == IDOK)
     StopDiscoveryService(m_strServer.c_str());
 }
 

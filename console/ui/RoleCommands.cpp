@@ -93,31 +93,97 @@ const Cmd CRoleConsoleDlg::kForceRemove = {Cmd::TreeChild, IDS_OP_FORCE_REMOVE, 
     Cmd::NoRecord, &CRoleConsoleDlg::MoveTreeServerToList, 0, true};
 // clang-format on
 
-void CRoleConsoleDlg::OnAssignDistributed() { RunRoleCommand(kAssignDistributed); }
-void CRoleConsoleDlg::OnRemoveDistributed() { RunRoleCommand(kRemoveDistributed); }
-void CRoleConsoleDlg::OnMakePrimary() { RunRoleCommand(kMakePrimary); }
-void CRoleConsoleDlg::OnDeletePrimary() { RunRoleCommand(kDeletePrimary); }
+void CRoleConsoleDlg::OnAssignDistributed() {
+  if (!IsStaleClick()) RunRoleCommand(kAssignDistributed);
+}
+void CRoleConsoleDlg::OnRemoveDistributed() {
+  if (!IsStaleClick()) RunRoleCommand(kRemoveDistributed);
+}
+void CRoleConsoleDlg::OnMakePrimary() {
+  if (!IsStaleClick()) RunRoleCommand(kMakePrimary);
+}
+void CRoleConsoleDlg::OnDeletePrimary() {
+  if (!IsStaleClick()) RunRoleCommand(kDeletePrimary);
+}
 void CRoleConsoleDlg::OnForceRemove() { RunRoleCommand(kForceRemove); }
 
-// The frame every role command shares: nothing while a refresh pass runs;
-// otherwise the timer is held off, the status line names the command, and
-// both are put back on every way out, as is the wait cursor.
-void CRoleConsoleDlg::RunRoleCommand(const RoleCommand& command) {
-  if (m_bRefreshing || m_bCommandRunning) return;
-  struct CommandScope {
+CRoleConsoleDlg::Selections CRoleConsoleDlg::CurrentSelections() const {
+  return {m_treeServers.GetSelectedItem(), m_listServers.GetSelectedItem()};
+}
+
+// The second click of a double-click on a role button arrives after the
+// command that the first one started has moved the selections on (and the
+// clicks queued meanwhile were dropped when it ended): it, and every click
+// that follows it quicker than a double-click, would act on a selection the
+// user never made. A click after the user changed a selection, or after a
+// pause, is the user's.
+bool CRoleConsoleDlg::IsStaleClick() {
+  if (!m_bStaleClickWatch) return false;
+  const DWORD now = ::GetTickCount();
+  if (!(CurrentSelections() == m_selectionsLeft) || now - m_nLastCommandTick >= ::GetDoubleClickTime()) {
+    m_bStaleClickWatch = false;
+    return false;
+  }
+  m_nLastCommandTick = now;
+  return true;
+}
+
+// What a command started from this window holds while it runs: the window
+// is disabled (its dialogs and questions are owned by it, so they open in
+// front of it and it takes no input meanwhile), and nothing else starts.
+// When the command ends, the input queued for the window while it ran is
+// dropped: it was meant for what the user saw before.
+CRoleConsoleDlg::CCommandScope::CCommandScope(CRoleConsoleDlg& dlg) : m_dlg(dlg) {
+  if (dlg.m_bCommandRunning) return;
+  m_bActive = true;
+  dlg.m_bCommandRunning = true;
+  dlg.m_bStaleClickWatch = false;
+  m_hFocus = ::GetFocus();
+  ::EnableWindow(dlg.m_hWnd, FALSE);
+}
+
+CRoleConsoleDlg::CCommandScope::~CCommandScope() {
+  if (!m_bActive) return;
+  MSG msg;
+  while (::PeekMessageA(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+  }
+  while (::PeekMessageA(&msg, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
+  }
+  ::EnableWindow(m_dlg.m_hWnd, TRUE);
+  if (m_hFocus && ::IsWindow(m_hFocus) && ::IsWindowEnabled(m_hFocus) && ::GetActiveWindow() == m_dlg.m_hWnd)
+    ::SetFocus(m_hFocus);
+  m_dlg.m_bCommandRunning = false;
+  m_dlg.m_selectionsLeft = m_dlg.CurrentSelections();
+  m_dlg.m_nLastCommandTick = ::GetTickCount();
+  m_dlg.m_bStaleClickWatch = true;
+}
+
+// The frame every role command shares: nothing while a refresh pass or
+// another command runs; otherwise the timer is held off, the status line
+// names the command, and both are put back on every way out, as is the
+// wait cursor.
+void CRoleConsoleDlg::RunRoleCommand(const RoleCommand& command, const RoleTarget* given) {
+  if (m_bRefreshing) return;
+  CCommandScope running(*this);
+  if (!running) return;
+  struct IdleScope {
     CRoleConsoleDlg& dlg;
     bool statusShown = false;
-    ~CommandScope() {
+    ~IdleScope() {
       if (statusShown) dlg.ShowOperation(0);
       dlg.m_bIdle = TRUE;
-      dlg.m_bCommandRunning = false;
     }
   } scope{*this};
   m_bIdle = FALSE;
-  m_bCommandRunning = true;
 
   RoleTarget target;
-  if (!TakeRoleTarget(command, target)) return;
+  if (given) {
+    target = *given;
+  } else if (!TakeRoleTarget(command, target)) {
+    // The views changed since the buttons were last set: show what is possible.
+    UpdateCommandButtons();
+    return;
+  }
   ShowOperation(command.statusText);
   scope.statusShown = true;
   if (command.askFirst && !ConfirmForceRemove(target)) return;
@@ -185,7 +251,7 @@ bool CRoleConsoleDlg::LocateRoleTarget(const RoleCommand& command, RoleTarget& t
 }
 
 bool CRoleConsoleDlg::ConfirmForceRemove(const RoleTarget& target) {
-  return kv::ShowMessageBox(nullptr, FormatResString(IDS_FORCE_REMOVE_QUESTION, target.server),
+  return kv::ShowMessageBox(m_hWnd, FormatResString(IDS_FORCE_REMOVE_QUESTION, target.server),
                             LoadResString(IDS_FORCE_REMOVE_CAPTION), kForceRemoveFlags) == IDOK;
 }
 
@@ -234,6 +300,7 @@ void CRoleConsoleDlg::MoveTreeServerToList(const RoleCommand& command, const Rol
 }
 
 LRESULT CRoleConsoleDlg::OnTreeContextMenu(NMHDR*) {
+  if (m_bCommandRunning) return 0;
   const DWORD position = ::GetMessagePos();
   POINT screen{static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
   POINT client = screen;
@@ -241,23 +308,60 @@ LRESULT CRoleConsoleDlg::OnTreeContextMenu(NMHDR*) {
   HTREEITEM item = m_treeServers.HitTest(client);
   if (!item) return 0;
   m_treeServers.SelectItem(item);
-  TrackContextMenu(IDM_TREE_CONTEXT, m_treeServers.GetParentItem(item) ? 0 : 1, screen);
+  // The names are taken now: a refresh pass may run while the menu is up.
+  HTREEITEM parent = m_treeServers.GetParentItem(item);
+  const std::string server = m_treeServers.GetItemText(item);
+  const std::string primary = parent ? m_treeServers.GetItemText(parent) : std::string();
+  RunMenuCommand(TrackContextMenu(IDM_TREE_CONTEXT, parent ? 0 : 1, screen), server, primary);
   return 0;
 }
 
 LRESULT CRoleConsoleDlg::OnListContextMenu(NMHDR*) {
-  if (m_listServers.GetSelectedItem() < 0) return 0;
+  if (m_bCommandRunning) return 0;
+  const int selected = m_listServers.GetSelectedItem();
+  if (selected < 0) return 0;
+  const std::string server = m_listServers.GetItemText(selected);
   const DWORD position = ::GetMessagePos();
-  TrackContextMenu(IDM_LIST_CONTEXT, 0, {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))});
+  RunMenuCommand(TrackContextMenu(IDM_LIST_CONTEXT, 0,
+                                  {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))}),
+                 server, std::string());
   return 0;
 }
 
-// The menu's commands come to this dialog as WM_COMMAND; the menu is
-// destroyed when it closes.
-void CRoleConsoleDlg::TrackContextMenu(UINT menuId, int popup, POINT screen) {
+// The menu is destroyed when it closes; its command comes back here rather
+// than as a message that would read the selections afterwards.
+UINT CRoleConsoleDlg::TrackContextMenu(UINT menuId, int popup, POINT screen) {
   kv::CMenu menu;
-  if (!menu.LoadMenu(kv::ResourceInstance(), menuId)) return;
-  if (HMENU sub = menu.GetSubMenu(popup)) ::TrackPopupMenu(sub, 0, screen.x, screen.y, 0, m_hWnd, nullptr);
+  if (!menu.LoadMenu(kv::ResourceInstance(), menuId)) return 0;
+  HMENU sub = menu.GetSubMenu(popup);
+  if (!sub) return 0;
+  return static_cast<UINT>(::TrackPopupMenu(sub, TPM_RETURNCMD | TPM_NONOTIFY, screen.x, screen.y, 0, m_hWnd, nullptr));
+}
+
+void CRoleConsoleDlg::RunMenuCommand(UINT command, const std::string& server, const std::string& primary) {
+  switch (command) {
+    case ID_FORCE_REMOVE: {
+      RoleTarget target;
+      target.server = server;
+      target.primary = primary;
+      if (!primary.empty()) RunRoleCommand(kForceRemove, &target);
+      break;
+    }
+    case ID_TREE_PROPERTIES:
+    case ID_LIST_PROPERTIES:
+      OnServerProperties(server);
+      break;
+    case ID_TREE_DS_STATUS:
+    case ID_LIST_DS_STATUS:
+      OnDiscoveryStatus(server);
+      break;
+    case ID_PRIMARY_SECURITY:
+    case ID_DISTRIBUTED_SECURITY:
+      OnSecurity(server);
+      break;
+    default:
+      break;  // the menu was closed without a pick
+  }
 }
 
 // The refresh pass keeps a model of what it put into the views; each change

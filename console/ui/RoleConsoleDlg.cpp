@@ -60,11 +60,12 @@ const ControlTexts* FillToolTip(DispInfo* info) {
 
 }  // namespace
 
-const kv::MessageEntry<CRoleConsoleDlg> CRoleConsoleDlg::kMessages[25] = {
+const kv::MessageEntry<CRoleConsoleDlg> CRoleConsoleDlg::kMessages[27] = {
     kv::OnCommand(IDC_REFRESH, BN_CLICKED, &CRoleConsoleDlg::OnRefresh),
     kv::OnCommand(IDC_AUTO_REFRESH, BN_CLICKED, &CRoleConsoleDlg::OnAutoRefresh),
     kv::OnCommand(ID_HELP, BN_CLICKED, &CRoleConsoleDlg::OnHelp),
     kv::OnNotify(IDC_LIST_SERVERS, NM_CLICK, &CRoleConsoleDlg::OnSelectionNotify),
+    kv::OnNotify(IDC_TREE_SERVERS, NM_CLICK, &CRoleConsoleDlg::OnSelectionNotify),
     kv::OnNotify(IDC_TREE_SERVERS, TVN_SELCHANGEDA, &CRoleConsoleDlg::OnSelectionNotify),
     kv::OnNotify(IDC_TREE_SERVERS, NM_SETFOCUS, &CRoleConsoleDlg::OnSelectionNotify),
     kv::OnNotify(IDC_LIST_SERVERS, NM_SETFOCUS, &CRoleConsoleDlg::OnSelectionNotify),
@@ -73,6 +74,7 @@ const kv::MessageEntry<CRoleConsoleDlg> CRoleConsoleDlg::kMessages[25] = {
     kv::OnMessage(WM_TIMER, &CRoleConsoleDlg::OnTimer),
     kv::OnMessage(WM_QUERYDRAGICON, &CRoleConsoleDlg::OnQueryDragIcon),
     kv::OnMessage(WM_DESTROY, &CRoleConsoleDlg::OnDestroy),
+    kv::OnMessage(WM_ENABLE, &CRoleConsoleDlg::OnEnable),
     // Role commands and their context menus (RoleCommands.cpp).
     kv::OnCommand(IDC_ASSIGN_DISTRIBUTED, BN_CLICKED, &CRoleConsoleDlg::OnAssignDistributed),
     kv::OnCommand(IDC_REMOVE_DISTRIBUTED, BN_CLICKED, &CRoleConsoleDlg::OnRemoveDistributed),
@@ -134,6 +136,7 @@ BOOL CRoleConsoleDlg::OnInitDialog() {
   if (m_bModal)
     if (kv::CWinApp* app = kv::CWinApp::Current()) app->m_hMainWnd = m_hWnd;
 
+  kv::SetQuestionRoot(m_hWnd);
   AddToolTips();
   StartTimer();
   CreateStatusBar();
@@ -258,7 +261,12 @@ void CRoleConsoleDlg::UpdateCommandButtons() {
   m_btnRemoveDistributed.EnableWindow(treeHasItems && hasParent);
 }
 
-LRESULT CRoleConsoleDlg::OnSelectionNotify(NMHDR*) {
+LRESULT CRoleConsoleDlg::OnSelectionNotify(NMHDR* hdr) {
+  // A click in a view, or a selection moved by the mouse or the keys, is the
+  // user's own choice: the next click on a role button is the user's too.
+  if (hdr->code == NM_CLICK ||
+      (hdr->code == TVN_SELCHANGEDA && reinterpret_cast<NMTREEVIEWA*>(hdr)->action != TVC_UNKNOWN))
+    m_bStaleClickWatch = false;
   UpdateCommandButtons();
   return 0;
 }
@@ -298,6 +306,7 @@ LRESULT CRoleConsoleDlg::OnTimer(WPARAM, LPARAM) {
 }
 
 void CRoleConsoleDlg::OnRefresh() {
+  if (m_bCommandRunning) return;
   kv::BeginWaitCursor();
   ShowOperation(IDS_OP_REFRESH);
   ::Sleep(kRefreshPauseMs);
@@ -316,6 +325,9 @@ void CRoleConsoleDlg::OnOK() { CloseConsole(true); }
 void CRoleConsoleDlg::OnCancel() { CloseConsole(false); }
 
 void CRoleConsoleDlg::CloseConsole(bool ok) {
+  // A command still runs inside a dialog or question of its own: the
+  // console stays until it ends.
+  if (m_bCommandRunning) return;
   m_treeServers.SetRedraw(FALSE);
   m_listServers.SetRedraw(FALSE);
   ShowOperation(IDS_OP_CLOSE);
@@ -326,7 +338,7 @@ void CRoleConsoleDlg::CloseConsole(bool ok) {
   unsigned char record[sizeof(RoleRecord)] = {};
   DWORD size = sizeof(record);
   if (::ReadRoleRecord(computer, kSanProductCode, record, &size) != 0) {
-    int answer = kv::ShowMessageBox(nullptr, LoadResString(IDS_LOCAL_ROLE_MISSING), LoadResString(IDS_WARNING),
+    int answer = kv::ShowMessageBox(m_hWnd, LoadResString(IDS_LOCAL_ROLE_MISSING), LoadResString(IDS_WARNING),
                                     kCloseWarningFlags);
     if (answer != IDOK) {
       ShowOperation(0);
@@ -361,7 +373,22 @@ void CRoleConsoleDlg::PaintMinimized() {
 
 LRESULT CRoleConsoleDlg::OnQueryDragIcon(WPARAM, LPARAM) { return reinterpret_cast<LRESULT>(m_hIcon); }
 
+// A dialog or question owned by this window disables it while it is up: a
+// tooltip showing then goes, and no other shows until the window is back.
+LRESULT CRoleConsoleDlg::OnEnable(WPARAM enabled, LPARAM) {
+  if (!m_tooltip) return 0;
+  m_tooltip.Activate(enabled ? TRUE : FALSE);
+  if (!enabled) {
+    m_tooltip.Send(TTM_POP, 0, 0);
+    // A tip the tooltip control no longer tracks as its current one is
+    // left up by TTM_POP: it goes all the same.
+    ::ShowWindow(m_tooltip.GetSafeHwnd(), SW_HIDE);
+  }
+  return 0;
+}
+
 LRESULT CRoleConsoleDlg::OnDestroy(WPARAM, LPARAM) {
+  kv::SetQuestionRoot(nullptr);
   RestoreToolTipRelays();
   // The list view would destroy its image list with itself; m_imlList owns it.
   m_listServers.SetImageList(nullptr, LVSIL_SMALL);

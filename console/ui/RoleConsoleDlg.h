@@ -124,6 +124,7 @@ class CRoleConsoleDlg : public kv::CDialog {
   LRESULT OnTimer(WPARAM, LPARAM);
   LRESULT OnQueryDragIcon(WPARAM, LPARAM);
   LRESULT OnDestroy(WPARAM, LPARAM);
+  LRESULT OnEnable(WPARAM enabled, LPARAM);
   void PaintMinimized();
 
   // Role commands (RoleCommands.cpp): each validates the selection, runs one
@@ -135,7 +136,8 @@ class CRoleConsoleDlg : public kv::CDialog {
   void OnMakePrimary();
   void OnDeletePrimary();
   void OnForceRemove();
-  void RunRoleCommand(const RoleCommand& command);
+  // given: the names a context menu captured; null takes the selections.
+  void RunRoleCommand(const RoleCommand& command, const RoleTarget* given = nullptr);
   bool TakeRoleTarget(const RoleCommand& command, RoleTarget& target);
   bool LocateRoleTarget(const RoleCommand& command, RoleTarget& target);
   bool ConfirmForceRemove(const RoleTarget& target);
@@ -145,7 +147,11 @@ class CRoleConsoleDlg : public kv::CDialog {
   void MoveFromListToTree(int listIndex);
   LRESULT OnTreeContextMenu(NMHDR*);
   LRESULT OnListContextMenu(NMHDR*);
-  void TrackContextMenu(UINT menuId, int popup, POINT screen);
+  // Shows the popup and returns the command picked (0: none).
+  UINT TrackContextMenu(UINT menuId, int popup, POINT screen);
+  // Runs a context-menu command on the server the menu was opened for,
+  // whatever a refresh pass did to the selections while it was open.
+  void RunMenuCommand(UINT command, const std::string& server, const std::string& primary);
   // Every change a role command makes to the views goes through these.
   int InsertListServer(const std::string& name, LPARAM data, UINT state = 0);
   void DeleteListServer(int index);
@@ -153,10 +159,39 @@ class CRoleConsoleDlg : public kv::CDialog {
   void DeleteTreeServer(HTREEITEM item);
   void SelectListServer(int index);
 
-  // Set while a role command runs: the dialogs a transaction shows do not
-  // always disable this window, and a second command must not start inside
-  // the first.
+  // Set while a command (role or server) runs. Its dialogs and questions
+  // run nested message loops: no second command, no Close and no Refresh
+  // may start inside it, and this window stays disabled until it ends.
   bool m_bCommandRunning = false;
+  // Held by a command while it runs (RoleCommands.cpp).
+  class CCommandScope {
+   public:
+    explicit CCommandScope(CRoleConsoleDlg& dlg);
+    ~CCommandScope();
+    CCommandScope(const CCommandScope&) = delete;
+    CCommandScope& operator=(const CCommandScope&) = delete;
+    // False when another command runs: this one must not start.
+    explicit operator bool() const { return m_bActive; }
+
+   private:
+    CRoleConsoleDlg& m_dlg;
+    bool m_bActive = false;
+    HWND m_hFocus = nullptr;
+  };
+  // The clicks of a double-click (or of a burst of clicks) on a role button
+  // that come after the command the first one started: they are dropped as
+  // long as the selections are still those the command left and the clicks
+  // come less than a double-click time apart.
+  bool IsStaleClick();
+  struct Selections {
+    HTREEITEM tree = nullptr;
+    int list = -1;
+    bool operator==(const Selections& o) const { return tree == o.tree && list == o.list; }
+  };
+  Selections CurrentSelections() const;
+  Selections m_selectionsLeft;
+  DWORD m_nLastCommandTick = 0;
+  bool m_bStaleClickWatch = false;
 
   // Server commands of the context menus (ServerCommands.cpp).
   void OnTreeServerProperties();
@@ -166,6 +201,9 @@ class CRoleConsoleDlg : public kv::CDialog {
   void OnListDiscoveryStatus();
   void OnDiscoveryStatus(const std::string& server);
   void OnSecurity();
+  void OnSecurity(const std::string& server);
+  bool ReadRoleBytes(const std::string& server, RoleRecord& record, bool& haveLocal, std::string& user,
+                     std::string& password);
 
   // What the passes put into the views (stale once they were changed
   // outside a pass), and the same model while a pass runs, else null: the
@@ -187,5 +225,5 @@ class CRoleConsoleDlg : public kv::CDialog {
   };
   ToolTipRelay m_relays[2];
 
-  static const kv::MessageEntry<CRoleConsoleDlg> kMessages[25];
+  static const kv::MessageEntry<CRoleConsoleDlg> kMessages[27];
 };

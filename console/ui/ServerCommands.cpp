@@ -21,6 +21,7 @@
 namespace {
 
 constexpr UINT kNoInformationFlags = MB_OK | MB_ICONWARNING | MB_TASKMODAL | MB_TOPMOST;  // 0x42030
+constexpr UINT kNoRecordFlags = MB_OK | MB_ICONWARNING;
 
 }  // namespace
 
@@ -35,6 +36,8 @@ void CRoleConsoleDlg::OnListServerProperties() {
 }
 
 void CRoleConsoleDlg::OnServerProperties(const std::string& server) {
+  CCommandScope running(*this);
+  if (!running) return;
   ShowOperation(IDS_OP_PROPERTIES);
   DiscoveryEntry entry{};
   if (FindServerEntry(server, &entry) != 0) {
@@ -58,6 +61,8 @@ void CRoleConsoleDlg::OnListDiscoveryStatus() {
 }
 
 void CRoleConsoleDlg::OnDiscoveryStatus(const std::string& server) {
+  CCommandScope running(*this);
+  if (!running) return;
   ShowOperation(IDS_OP_DS_STATUS);
   if (!server.empty()) {
     CDiscoveryStatusDlg dlg(server, m_hWnd);
@@ -68,22 +73,25 @@ void CRoleConsoleDlg::OnDiscoveryStatus(const std::string& server) {
 
 void CRoleConsoleDlg::OnSecurity() {
   HTREEITEM item = m_treeServers.GetSelectedItem();
-  if (!item) return;
-  // The name and its place in the tree are taken together, now: a refresh
-  // pass may run while the credentials dialog is up and move or delete the
-  // item, and the record written must be the one of the server edited.
-  const std::string server = m_treeServers.GetItemText(item);
-  const bool distributed = m_treeServers.GetParentItem(item) != nullptr;
+  // The name is taken now: a refresh pass may run while the credentials
+  // dialog is up and move or delete the item.
+  if (item) OnSecurity(m_treeServers.GetItemText(item));
+}
 
+// Security stores credentials, nothing else: the role part of the record
+// (the primary's name and the distributed flag) is written back exactly as
+// the server holds it. It comes from the local table when that holds the
+// whole record, else from the server itself over the session just opened;
+// a server without a whole record of its own gets nothing written.
+void CRoleConsoleDlg::OnSecurity(const std::string& server) {
+  CCommandScope running(*this);
+  if (!running) return;
   std::string userName, password;
   ShowOperation(IDS_OP_SECURITY);
   RoleRecord record{};
   DWORD size = sizeof(record);
-  // A shorter record keeps its primary name but starts with empty fields.
-  if (ReadLocalRoleRecord(server.c_str(), kSanProductCode, &record, &size) != ERROR_SUCCESS)
-    record = RoleRecord{};
-  else
-    LoadCredentials(record, size, userName, password);
+  const bool haveRecord = ReadLocalRoleRecord(server.c_str(), kSanProductCode, &record, &size) == ERROR_SUCCESS &&
+                          LoadCredentials(record, size, userName, password);
 
   CServerCredentialsDlg dlg(userName, password, server, m_hWnd);
   if (dlg.DoModal() != IDOK) {
@@ -107,13 +115,17 @@ void CRoleConsoleDlg::OnSecurity() {
   }
   kv::CNetConnection connection = kvr::MakeNetConnection(remote);
 
-  StoreCredentials(record, userName, password);
-  record.distributed = distributed ? 1 : 0;
   DWORD recordSize = sizeof(record);
-  if (::WriteRoleRecord(server.c_str(), kSanProductCode, &record, &recordSize) != 0) {
-    kv::ShowMessageBox(m_hWnd, LoadResString(IDS_WRITE_FAILED), LoadResString(IDS_FAILED_TRANSACTION), MB_OK);
+  if (!haveRecord && ::ReadRoleRecord(server.c_str(), kSanProductCode, &record, &recordSize) != 0) {
+    kv::ShowMessageBox(m_hWnd, FormatResString(IDS_SECURITY_NO_RECORD, server), LoadResString(IDS_FAILED_TRANSACTION),
+                       kNoRecordFlags);
   } else {
-    ::RefreshDiscoveryTable(0, 0);
+    StoreCredentials(record, userName, password);
+    recordSize = sizeof(record);
+    if (::WriteRoleRecord(server.c_str(), kSanProductCode, &record, &recordSize) != 0)
+      kv::ShowMessageBox(m_hWnd, LoadResString(IDS_WRITE_FAILED), LoadResString(IDS_FAILED_TRANSACTION), MB_OK);
+    else
+      ::RefreshDiscoveryTable(0, 0);
   }
   connection.Cancel();
   ShowOperation(0);

@@ -225,6 +225,8 @@ CServerViewModel::Row* CServerViewModel::FirstListRow(const std::string& name) {
 void CRoleConsoleDlg::RefreshServerViews() {
   if (!m_bIdle && m_bRefreshing) return;
   RunRefreshPass();
+  // The pass may have moved or taken away what is selected: the buttons follow.
+  UpdateCommandButtons();
 }
 
 void CRoleConsoleDlg::OnViewsChangedOutsidePass() { m_bModelStale = true; }

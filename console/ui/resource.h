@@ -138,6 +138,7 @@
 #define IDS_TAB_PRIMARY 191
 #define IDS_RECORD_DAMAGED 192
 #define IDS_DAMAGED_RECORDS 193
+#define IDS_SECURITY_NO_RECORD 210
 
 // Strings: Discovery Service states and button captions
 #define IDS_STATE_STARTING 170
