@@ -346,6 +346,15 @@ TEST_F(KvrolesTool, RoleCommandsAndTheirFailures) {
     EXPECT_EQ(2u, run.code) << args << "\n" << run.err;
     EXPECT_TRUE(Has(run.err, "usage: kvroles")) << args;
   }
+  // Asked for, the usage is the output.
+  for (const char* args : {"--help", "-h", "help"}) {
+    ToolRun run = RunKvroles(args);
+    EXPECT_EQ(0u, run.code) << args;
+    EXPECT_EQ(0u, run.out.find("usage: kvroles COMMAND")) << args;
+    EXPECT_TRUE(Has(run.out, "exit status:")) << args;
+    EXPECT_EQ("", run.err) << args;
+  }
+  EXPECT_EQ(2u, RunKvroles("help list").code);
 }
 
 // The system's text for status as kvroles prints it: its first line.

@@ -349,6 +349,10 @@ int RoleCommand(const Options& o) {
 int ParseOptions(int argc, char** argv, Options& o) {
   if (argc < 2) return Usage("");
   o.command = argv[1];
+  if (argc == 2 && (o.command == "--help" || o.command == "-h" || o.command == "help")) {
+    std::fputs(kUsage, stdout);  // asked for: the usage is the output
+    return kDone;
+  }
   for (int i = 2; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--json") {
