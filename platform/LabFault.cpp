@@ -1,9 +1,11 @@
 #include "LabFault.h"
 
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "LabStore.h"
 
@@ -130,35 +132,41 @@ SharedState* Shared() {
   return view->state;
 }
 
+// Writes a setting's values at the lab root in their order (the last one is
+// what makes it set) and arms its bit, under the lock.
+LONG WriteSetting(std::initializer_list<std::pair<const char*, DWORD>> values, LONG bit) {
+  SharedState* shared = Shared();
+  CFaultLock lock;
+  kv::CRegKey root;
+  LONG rc = OpenKey(HKEY_LOCAL_MACHINE, LabRoot(), KEY_ALL_ACCESS, root);
+  if (rc != ERROR_SUCCESS) return rc;
+  for (const auto& value : values)
+    if ((rc = WriteDword(root.Get(), value.first, value.second)) != ERROR_SUCCESS) return rc;
+  Arm(shared, bit);
+  return ERROR_SUCCESS;
+}
+
+// Deletes a setting's values in their order (the first one is what makes it
+// set) and disarms its bit, under the lock.
+LONG RemoveSetting(std::initializer_list<const char*> values, LONG bit) {
+  SharedState* shared = Shared();
+  CFaultLock lock;
+  kv::CRegKey root;
+  LONG rc = OpenKey(HKEY_LOCAL_MACHINE, LabRoot(), KEY_ALL_ACCESS, root);
+  if (rc != ERROR_SUCCESS) return rc;
+  for (const char* value : values) ::RegDeleteValueA(root.Get(), value);
+  Disarm(shared, bit);
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 LONG SetFault(DWORD after, DWORD status, bool kill) {
   if (after == 0 || status == 0) return ERROR_INVALID_PARAMETER;
-  SharedState* shared = Shared();
-  CFaultLock lock;
-  kv::CRegKey root;
-  LONG rc = OpenKey(HKEY_LOCAL_MACHINE, LabRoot(), KEY_ALL_ACCESS, root);
-  if (rc != ERROR_SUCCESS) return rc;
-  // "FaultAfter" last: it is what makes the switch set.
-  if ((rc = WriteDword(root.Get(), kCalls, 0)) != ERROR_SUCCESS ||
-      (rc = WriteDword(root.Get(), kStatus, status)) != ERROR_SUCCESS ||
-      (rc = WriteDword(root.Get(), kKill, kill ? 1 : 0)) != ERROR_SUCCESS ||
-      (rc = WriteDword(root.Get(), kAfter, after)) != ERROR_SUCCESS)
-    return rc;
-  Arm(shared, kFaultArmed);
-  return ERROR_SUCCESS;
+  return WriteSetting({{kCalls, 0}, {kStatus, status}, {kKill, kill ? 1 : 0}, {kAfter, after}}, kFaultArmed);
 }
 
-LONG ClearFault() {
-  SharedState* shared = Shared();
-  CFaultLock lock;
-  kv::CRegKey root;
-  LONG rc = OpenKey(HKEY_LOCAL_MACHINE, LabRoot(), KEY_ALL_ACCESS, root);
-  if (rc != ERROR_SUCCESS) return rc;
-  for (const char* value : {kAfter, kStatus, kKill, kCalls}) ::RegDeleteValueA(root.Get(), value);
-  Disarm(shared, kFaultArmed);
-  return ERROR_SUCCESS;
-}
+LONG ClearFault() { return RemoveSetting({kAfter, kStatus, kKill, kCalls}, kFaultArmed); }
 
 FaultSwitch ReadFault() {
   CFaultLock lock;
@@ -244,31 +252,10 @@ DWORD RemoteCall(bool offline) {
 
 LONG SetNetwork(DWORD latencyMs, DWORD jitterMs, DWORD unreachableMs) {
   if (jitterMs > latencyMs || latencyMs == 0xFFFFFFFF) return ERROR_INVALID_PARAMETER;
-  SharedState* shared = Shared();
-  CFaultLock lock;
-  kv::CRegKey root;
-  LONG rc = OpenKey(HKEY_LOCAL_MACHINE, LabRoot(), KEY_ALL_ACCESS, root);
-  if (rc != ERROR_SUCCESS) return rc;
-  // "NetLatencyMs" last: it is what makes the network set.
-  if ((rc = WriteDword(root.Get(), kJitter, jitterMs)) != ERROR_SUCCESS ||
-      (rc = WriteDword(root.Get(), kUnreachable, unreachableMs)) != ERROR_SUCCESS ||
-      (rc = WriteDword(root.Get(), kLatency, latencyMs)) != ERROR_SUCCESS)
-    return rc;
-  Arm(shared, kNetworkArmed);
-  return ERROR_SUCCESS;
+  return WriteSetting({{kJitter, jitterMs}, {kUnreachable, unreachableMs}, {kLatency, latencyMs}}, kNetworkArmed);
 }
 
-LONG ClearNetwork() {
-  SharedState* shared = Shared();
-  CFaultLock lock;
-  kv::CRegKey root;
-  LONG rc = OpenKey(HKEY_LOCAL_MACHINE, LabRoot(), KEY_ALL_ACCESS, root);
-  if (rc != ERROR_SUCCESS) return rc;
-  // "NetLatencyMs" first: the network is off before the rest goes.
-  for (const char* value : {kLatency, kJitter, kUnreachable}) ::RegDeleteValueA(root.Get(), value);
-  Disarm(shared, kNetworkArmed);
-  return ERROR_SUCCESS;
-}
+LONG ClearNetwork() { return RemoveSetting({kLatency, kJitter, kUnreachable}, kNetworkArmed); }
 
 NetworkSetting ReadNetwork() {
   kv::CRegKey root;
