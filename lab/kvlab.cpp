@@ -33,7 +33,11 @@ const char kUsage[] =
     "                                      a primary of the next G-1 (G 0: no roles)\n"
     "  fault [--after N [--status S] [--kill] | --clear]\n"
     "                                      fail the Nth remote call from now with status S (53),\n"
-    "                                      or end the process making it (--kill); alone: the calls so far\n";
+    "                                      or end the process making it (--kill); alone: the calls so far\n"
+    "  network [--latency-ms L [--jitter-ms J] [--unreachable-ms T] | --off]\n"
+    "                                      every remote call to a lab machine takes L (+-J, J <= L) ms,\n"
+    "                                      a call to an offline one fails after T ms (default L);\n"
+    "                                      alone: the settings\n";
 
 int Usage(const char* problem) {
   if (problem) std::fprintf(stderr, "kvlab: %s\n", problem);
@@ -252,6 +256,46 @@ int Fault(int argc, char** argv) {
   return 0;
 }
 
+void PrintNetwork(const kvlab::NetworkSetting& n) {
+  if (!n.set) {
+    std::printf("network: off\n");
+    return;
+  }
+  std::printf("network: %lu ms (+-%lu) per remote call; an offline machine fails after %lu ms\n",
+              static_cast<unsigned long>(n.latencyMs), static_cast<unsigned long>(n.jitterMs),
+              static_cast<unsigned long>(n.unreachableMs));
+}
+
+int Network(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[2], "--off") == 0) {
+    if (LONG rc = kvlab::ClearNetwork()) return Failed("network --off", rc);
+    std::printf("network: off\n");
+    return 0;
+  }
+  if (argc == 2) return PrintNetwork(kvlab::ReadNetwork()), 0;
+  // Up to ten minutes a call: more is a typing error, not a network.
+  const unsigned long kMaxMs = 600000;
+  unsigned long latency = 0, jitter = 0, unreachable = 0;
+  bool hasLatency = false, hasUnreachable = false;
+  for (int i = 2; i < argc; ++i) {
+    std::string o = argv[i];
+    unsigned long* value = o == "--latency-ms"       ? &latency
+                           : o == "--jitter-ms"      ? &jitter
+                           : o == "--unreachable-ms" ? &unreachable
+                                                     : nullptr;
+    if (!value || i + 1 >= argc || !ParseUnsigned(argv[++i], kMaxMs, *value))
+      return Usage(("bad option or value: " + o).c_str());
+    hasLatency |= value == &latency;
+    hasUnreachable |= value == &unreachable;
+  }
+  if (!hasLatency && !hasUnreachable) return Usage("network needs --latency-ms L or --unreachable-ms T");
+  if (jitter > latency) return Usage("the jitter is at most the latency");
+  if (!hasUnreachable) unreachable = latency;
+  if (LONG rc = kvlab::SetNetwork(latency, jitter, unreachable)) return Failed("network", rc);
+  PrintNetwork(kvlab::ReadNetwork());
+  return 0;
+}
+
 int Run(int argc, char** argv) {
   if (argc < 2) return Usage(nullptr);
   std::string cmd = argv[1];
@@ -302,6 +346,7 @@ int Run(int argc, char** argv) {
   if (cmd == "set-role") return SetRole(argc, argv);
   if (cmd == "service") return Service(argc, argv);
   if (cmd == "fault") return Fault(argc, argv);
+  if (cmd == "network") return Network(argc, argv);
   if (cmd == "scale" && (argc == 3 || (argc == 5 && std::strcmp(argv[3], "--group") == 0))) {
     unsigned long n = 0, group = 0;
     if (!ParseUnsigned(argv[2], 8000, n) || n == 0) return Usage("scale N: 1 to 8000");

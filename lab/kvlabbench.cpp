@@ -6,7 +6,8 @@
 //    the broadcast cycle: median, 95th percentile, maximum, and the first
 //    write after the scale),
 //  - what one call of the seam to a lab machine costs, and the part of it
-//    that the fault switch takes, with no fault set and with one set,
+//    that the fault switch and the network take, with neither set and with
+//    each set,
 //  - the CPU time of the local node's pass (the service process's CPU over
 //    a number of passes, divided by their count).
 // Usage: kvlabbench [N]   (default 4096)
@@ -93,7 +94,9 @@ int Bench(unsigned count) {
       static_cast<unsigned long>(2 * delay));
 
   // The seam: 1000 registry connections to one lab machine over a session,
-  // and 1000 counts of the fault switch alone with none set.
+  // and 1000 checks of the fault switch and the network alone with neither
+  // set; then the call with a fault set, and with a network of 0 ms set
+  // (what reading its settings costs).
   {
     const std::string name = kvlab::ScaleMachineName(1);
     kv::CNetConnection session;
@@ -111,14 +114,17 @@ int Bench(unsigned count) {
       kvr::RegConnectRegistryA(name.c_str(), HKEY_LOCAL_MACHINE, key.Put());
     };
     const double seam = microseconds(connect);
-    const double unset = microseconds([] { kvlab::CountRemoteCall(); });
+    const double unset = microseconds([] { kvlab::RemoteCall(false); });
     kvlab::SetFault(0xFFFFFFFF);
     const double set = microseconds(connect);
     kvlab::ClearFault();
+    kvlab::SetNetwork(0, 0, 0);
+    const double network = microseconds(connect);
+    kvlab::ClearNetwork();
     std::printf(
-        "seam RegConnectRegistryA to a lab machine: %.1f us per call; the fault switch with none set: %.2f us; the "
-        "call with a fault set: %.1f us\n",
-        seam, unset, set);
+        "seam RegConnectRegistryA to a lab machine: %.1f us per call; the fault switch and network with neither "
+        "set: %.2f us; the call with a fault set: %.1f us; with a 0 ms network set: %.1f us\n",
+        seam, unset, set, network);
   }
 
   // The local node's pass: CPU time of its thread and elapsed time, as the

@@ -18,8 +18,20 @@
 // Windows too. The fault fires once, at call N; the count goes on until the
 // switch is cleared.
 //
-// With no switch set, a counted call reads one word of shared memory; the
-// count itself is kept in the registry under a named mutex, so processes
+// The lab's network, beside it: every such call waits as a round trip over
+// a network would, and a call to a machine that is offline (or a name the
+// lab does not know) fails only after the time-out Windows would wait for:
+//
+//   <lab>  "NetLatencyMs"      the round trip (absent: no network set)
+//          "NetJitterMs"       up to this much more or less, at random (<= latency)
+//          "NetUnreachableMs"  the wait before a call to an offline machine fails
+//
+// The calls' results stay exactly what they are without it; only the time
+// they take changes. The wait is taken outside every lock, so calls of
+// several threads or processes overlap as they would on a network.
+//
+// With neither set, a call of the seam reads one word of shared memory; the
+// fault's count is kept in the registry under a named mutex, so processes
 // that come and go add to one count.
 #pragma once
 
@@ -41,8 +53,22 @@ LONG SetFault(DWORD after, DWORD status = ERROR_BAD_NETPATH, bool kill = false);
 LONG ClearFault();
 FaultSwitch ReadFault();
 
-// For the seam: counts one remote call and returns the status it must fail
-// with, or 0 to go on. A kill switch ends the process here.
-DWORD CountRemoteCall();
+struct NetworkSetting {
+  bool set = false;
+  DWORD latencyMs = 0;
+  DWORD jitterMs = 0;
+  DWORD unreachableMs = 0;
+};
+
+// Sets the network for the lab of this process. jitter <= latency.
+LONG SetNetwork(DWORD latencyMs, DWORD jitterMs, DWORD unreachableMs);
+LONG ClearNetwork();
+NetworkSetting ReadNetwork();
+
+// For the seam, before a call that crosses the network: counts it for the
+// fault switch and waits as the network would (the time-out when the
+// machine is offline). Returns the status the call must fail with, or 0 to
+// go on. A kill switch ends the process here, before the wait.
+DWORD RemoteCall(bool offline);
 
 }  // namespace kvlab

@@ -7,8 +7,8 @@
 //    service-manager handle for any name).
 // The lab's local machine keeps its real HKLM and its real SCM; the lab only
 // adds the checks (session or trust) that a remote caller would meet.
-// Before a call crosses the network, the lab's fault switch may fail it
-// (LabFault.h).
+// Before a call crosses the network, the lab's fault switch may fail it and
+// the lab's network delays it (LabFault.h).
 #include "Remote.h"
 
 #include <mutex>
@@ -51,11 +51,11 @@ Target Resolve(const std::string& bare) {
   return t;
 }
 
-// The lab's fault switch, for a call that would cross the network (see
-// LabFault.h): its status, or 0 to go on.
+// The lab's fault switch and network, for a call that would cross the
+// network (see LabFault.h): the fault's status, or 0 to go on.
 DWORD InjectedFault(const Target& t) {
   if (t.route == Route::Windows || t.reach.local) return ERROR_SUCCESS;
-  return kvlab::CountRemoteCall();
+  return kvlab::RemoteCall(t.route == Route::Unreachable || !t.reach.online);
 }
 
 // Registry, Dunlin and SCM access: reachable, then a session or pass-through rights.
@@ -209,11 +209,11 @@ SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access) {
     if (!real) return nullptr;
     return Publish(new SeamHandle{SeamHandle::RealService, real, m->machine, serviceName, access});
   }
-  if (DWORD rc = kvlab::CountRemoteCall()) {
+  kvlab::Reachability reach = kvlab::Reach(m->machine);
+  if (DWORD rc = kvlab::RemoteCall(!reach.known || !reach.online)) {
     ::SetLastError(rc);
     return nullptr;
   }
-  kvlab::Reachability reach = kvlab::Reach(m->machine);
   if (!reach.known || !reach.online) {
     ::SetLastError(RPC_S_SERVER_UNAVAILABLE);
     return nullptr;
@@ -230,9 +230,9 @@ namespace {
 
 // The lab service behind a handle, with the right asked for; sets the error.
 bool LabService(SeamHandle* s, DWORD right, kvlab::ServiceTiming& timing) {
-  if (DWORD rc = kvlab::CountRemoteCall()) return Fail(rc);
-  if (!(s->access & right) && s->access != SERVICE_ALL_ACCESS) return Fail(ERROR_ACCESS_DENIED);
   kvlab::Reachability reach = kvlab::Reach(s->machine);
+  if (DWORD rc = kvlab::RemoteCall(!reach.known || !reach.online)) return Fail(rc);
+  if (!(s->access & right) && s->access != SERVICE_ALL_ACCESS) return Fail(ERROR_ACCESS_DENIED);
   if (!reach.known || !reach.online) return Fail(RPC_S_SERVER_UNAVAILABLE);
   if (!kvlab::ReadServiceTiming(s->machine, s->service, timing)) return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
   return true;

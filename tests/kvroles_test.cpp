@@ -258,7 +258,56 @@ TEST_F(KvrolesTool, ListAuditAndRepairAgainstDrift) {
   EXPECT_EQ((std::vector<std::string>{"HERON"}), kvlab::ListMembers("OSPREY"));
   EXPECT_EQ((std::vector<std::string>{"CURLEW", "SWIFT"}), kvlab::ListMembers("FALCON"));
   EXPECT_EQ("FALCON", OwnRecord("CURLEW"));
+  // What is left unverified is named with what would verify it.
+  for (const char* line : {"repair: HERON could not be checked, so what names it is not verified: give its credentials "
+                           "(--credentials FILE with a line \"HERON USER PASSWORD\", or --user and --password-file), "
+                           "or store them with the console's Security command",
+                           "repair: PETREL could not be checked, so what names it is not verified: run repair again "
+                           "when it can be reached"})
+    EXPECT_TRUE(Has(repair.out, line)) << line << "\n" << repair.out;
   EXPECT_FALSE(Has(list.out + audit.out + text.out + repair.out + repair.err, "-pw"));
+
+  // Credentials for HERON, which has none stored: refused ones leave it
+  // unchecked; from --credentials the audit reads it, and from --user and
+  // --password-file repair mends OSPREY's stale entry. Bad files are bad
+  // command lines; no password is ever printed.
+  PasswordFile wrong("kvroles-creds-wrong.txt", "# kept for HERON\r\n\r\nheron Administrator wrong-pw");
+  PasswordFile right("kvroles-creds.txt", "PLOVER Administrator plover-pw\r\nHERON  Administrator heron-pw");
+  PasswordFile heron("kvroles-heron.txt", "heron-pw");
+  PasswordFile twoFields("kvroles-creds-2.txt", "HERON Administrator");
+  PasswordFile twice("kvroles-creds-twice.txt", "HERON a x-pw\r\nheron b y-pw");
+  PasswordFile badName("kvroles-creds-name.txt", "HER\\ON a x-pw");
+  PasswordFile longPassword("kvroles-creds-long.txt", "HERON a " + std::string(24, 'p'));
+  auto file = [](const PasswordFile& f) { return " --credentials \"" + f.path + "\""; };
+  const struct {
+    std::string args;
+    DWORD code;
+    std::vector<std::string> out, err;  // parts of each
+  } cases[] = {
+      {"audit" + file(wrong), 1, {"not checked: HERON: ", "2 not checked"}, {}},
+      {"repair --yes --user Administrator --password-file \"" + heron.path + "\"",
+       1,
+       {"done: remove HERON from the list of OSPREY", "audit: 5 servers checked, 1 not checked"},
+       {}},
+      {"audit" + file(twoFields), 2, {}, {"line 1 of ", "not SERVER USER PASSWORD", "usage: kvroles"}},
+      {"audit" + file(twice), 2, {}, {"line 2 of ", "HERON is named twice"}},
+      {"repair" + file(badName), 2, {}, {"line 1 of ", "not a server name"}},
+      {"make-primary CURLEW" + file(longPassword), 2, {}, {"line 1 of ", "longer than 23 characters"}},
+      {"audit --credentials Z:\\no\\such\\file", 2, {}, {"cannot read the credentials file"}},
+      {"list" + file(right), 2, {}, {"credentials do not apply to list"}},
+      {"audit --user Administrator --password-file \"" + heron.path + "\"", 2, {}, {"do not apply to audit"}},
+  };
+  ToolRun read = RunKvroles("audit --json" + file(right));
+  EXPECT_EQ(1u, read.code) << read.err;
+  EXPECT_EQ(1u, Findings(Json::parse(read.out)).count({"stale-list-entry", "HERON", "OSPREY", true})) << read.out;
+  for (const auto& c : cases) {
+    ToolRun run = RunKvroles(c.args);
+    EXPECT_EQ(c.code, run.code) << c.args << "\n" << run.out << run.err;
+    for (const std::string& part : c.out) EXPECT_TRUE(Has(run.out, part)) << c.args << ": " << part << "\n" << run.out;
+    for (const std::string& part : c.err) EXPECT_TRUE(Has(run.err, part)) << c.args << ": " << part << "\n" << run.err;
+    EXPECT_FALSE(Has(run.out + run.err, "-pw") || Has(run.err, "pppp")) << c.args;
+  }
+  EXPECT_TRUE(kvlab::ListMembers("OSPREY").empty());
 }
 
 TEST_F(KvrolesTool, DamagedRecordsAndHostileNamesAreShownAsSuchAndBlockRoleCommands) {
@@ -445,6 +494,15 @@ TEST_F(KvrolesTool, RoleCommandsAndTheirFailures) {
     EXPECT_EQ(2u, run.code) << args << "\n" << run.err;
     EXPECT_TRUE(Has(run.err, "usage: kvroles")) << args;
   }
+  // Asked for, the usage is the output.
+  for (const char* args : {"--help", "-h", "help"}) {
+    ToolRun run = RunKvroles(args);
+    EXPECT_EQ(0u, run.code) << args;
+    EXPECT_EQ(0u, run.out.find("usage: kvroles COMMAND")) << args;
+    EXPECT_TRUE(Has(run.out, "exit status:")) << args;
+    EXPECT_EQ("", run.err) << args;
+  }
+  EXPECT_EQ(2u, RunKvroles("help list").code);
 }
 
 // The system's text for status as kvroles prints it: its first line.

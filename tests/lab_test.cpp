@@ -175,6 +175,37 @@ TEST_F(LabTool, ChangesAndBadInput) {
                           "fault --clear --after 2", "fault --kill"})
     EXPECT_EQ(2u, Kvlab(bad).code) << bad;
   EXPECT_EQ(0u, Kvlab("fault --clear").code);
+
+  // The network, set by the tool and met by this process.
+  EXPECT_EQ("network: off\r\n", Kvlab("network").output);
+  EXPECT_EQ("network: 40 ms (+-10) per remote call; an offline machine fails after 40 ms\r\n",
+            Kvlab("network --latency-ms 40 --jitter-ms 10").output);
+  ToolRun network = Kvlab("network --latency-ms 30 --jitter-ms 10 --unreachable-ms 120");
+  EXPECT_EQ(0u, network.code);
+  EXPECT_EQ("network: 30 ms (+-10) per remote call; an offline machine fails after 120 ms\r\n", network.output);
+  EXPECT_EQ(network.output, Kvlab("network").output);
+  auto timed = [&](LONG& rc) {
+    LARGE_INTEGER f, t0, t1;
+    ::QueryPerformanceFrequency(&f);
+    ::QueryPerformanceCounter(&t0);
+    rc = connect();
+    ::QueryPerformanceCounter(&t1);
+    return (t1.QuadPart - t0.QuadPart) * 1000.0 / f.QuadPart;
+  };
+  LONG rc = -1;
+  EXPECT_GE(timed(rc), 20);
+  EXPECT_EQ(0, rc);
+  EXPECT_EQ(0u, Kvlab("offline ALPHA").code);
+  EXPECT_GE(timed(rc), 120);
+  EXPECT_EQ(ERROR_BAD_NETPATH, rc);
+  EXPECT_EQ(0u, Kvlab("online ALPHA").code);
+  for (const char* bad : {"network --latency-ms 5 --jitter-ms 6", "network --jitter-ms 2", "network --latency-ms x",
+                          "network --off --latency-ms 5", "network --latency-ms", "network --latency-ms 600001",
+                          "network --delay-ms 5", "network --off now"})
+    EXPECT_EQ(2u, Kvlab(bad).code) << bad;
+  EXPECT_EQ(network.output, Kvlab("network").output);
+  EXPECT_EQ("network: off\r\n", Kvlab("network --off").output);
+  EXPECT_EQ("network: off\r\n", Kvlab("network").output);
   ToolRun role = Kvlab("set-role ALPHA ALPHA --user admin --password secret-pw");
   EXPECT_EQ(0u, role.code);
   EXPECT_EQ(std::string::npos, role.output.find("secret-pw"));

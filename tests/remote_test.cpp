@@ -2,6 +2,7 @@
 // for connections, the remote registry and the service manager.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "Bus.h"
@@ -333,6 +334,99 @@ TEST_F(RemoteSeam, TheFaultSwitchFailsTheNthCallThatCrossesTheNetworkOnce) {
   ASSERT_EQ(0, ::RegDeleteValueA(root.Get(), "FaultAfter"));
   EXPECT_TRUE(countedCalls(0, 0));
   EXPECT_EQ(static_cast<LONG>(ERROR_INVALID_PARAMETER), kvlab::SetFault(0));
+}
+
+// Milliseconds a call takes, and its result.
+DWORD Timed(const std::function<DWORD()>& call, double& ms) {
+  LARGE_INTEGER f, t0, t1;
+  ::QueryPerformanceFrequency(&f);
+  ::QueryPerformanceCounter(&t0);
+  DWORD result = call();
+  ::QueryPerformanceCounter(&t1);
+  ms = (t1.QuadPart - t0.QuadPart) * 1000.0 / f.QuadPart;
+  return result;
+}
+
+// The lab's network: every call that crosses it takes at least the latency
+// less the jitter (a call to an offline machine or an unknown name: the
+// time-out) and gives the result it gives without it; the local machine
+// waits for nothing; off, or its values gone with the lab, is no network.
+TEST_F(RemoteSeam, TheNetworkDelaysEachCallThatCrossesItAndChangesNoResult) {
+  const std::string local = kvlab::LocalComputerName();
+  Ipc alpha("ALPHA");
+  auto connect = [](std::string machine) {
+    return [machine] {
+      kv::CRegKey key;
+      return static_cast<DWORD>(kvr::RegConnectRegistryA(machine.c_str(), HKEY_LOCAL_MACHINE, key.Put()));
+    };
+  };
+  auto scm = [](const char* machine) {
+    return [machine] {
+      kvr::CServiceHandle m(kvr::OpenSCManagerA(machine, nullptr, SC_MANAGER_CONNECT));
+      return m ? 0 : ::GetLastError();
+    };
+  };
+  struct Case {
+    const char* what;
+    int calls;  // that cross the network
+    bool offline;
+    std::function<DWORD()> call;
+  } cases[] = {
+      {"registry of ALPHA without a session", 1, false, connect("ALPHA")},
+      {"session to ALPHA", 1, false,
+       [&] {
+         DWORD rc = kvr::WNetAddConnection2A(&alpha, "alpha-pw", "Administrator", 0);
+         kvr::WNetCancelConnection2A(IpcName("ALPHA").c_str(), 0, TRUE);
+         return rc;
+       }},
+      {"registry of BETA", 1, false, connect("BETA")},
+      {"service status on BETA", 3, false,
+       [] {
+         kvr::CServiceHandle m(kvr::OpenSCManagerA("BETA", nullptr, SC_MANAGER_CONNECT));
+         kvr::CServiceHandle svc(kvr::OpenServiceA(m.Get(), "kvdiscoverysvc", SERVICE_QUERY_STATUS));
+         SERVICE_STATUS st = {};
+         return kvr::QueryServiceStatus(svc.Get(), &st) ? st.dwCurrentState : ::GetLastError();
+       }},
+      {"registry of offline GAMMA", 1, true, connect("GAMMA")},
+      {"service manager of offline GAMMA", 1, true, scm("GAMMA")},
+      {"registry of an unknown name", 1, true, connect("NOSUCHBOX")},
+      {"registry of the local machine", 0, false, connect(local)},
+      {"service manager of the local machine", 0, false, scm(local.c_str())},
+  };
+  std::vector<DWORD> without;
+  double ms = 0;
+  for (const Case& c : cases) without.push_back(c.call());
+  EXPECT_EQ(std::vector<DWORD>({ERROR_ACCESS_DENIED, 0, 0, SERVICE_RUNNING, ERROR_BAD_NETPATH, RPC_S_SERVER_UNAVAILABLE,
+                                ERROR_BAD_NETPATH, 0, 0}),
+            without);
+
+  const DWORD latency = 60, jitter = 20, unreachable = 150;
+  ASSERT_EQ(0, kvlab::SetNetwork(latency, jitter, unreachable));
+  kvlab::NetworkSetting n = kvlab::ReadNetwork();
+  EXPECT_TRUE(n.set && n.latencyMs == latency && n.jitterMs == jitter && n.unreachableMs == unreachable);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    EXPECT_EQ(without[i], Timed(c.call, ms)) << c.what;
+    EXPECT_GE(ms, c.calls * (c.offline ? unreachable : latency - jitter)) << c.what;
+  }
+
+  // Not delayed: the local machine, and anything once the network is off or
+  // its values are gone (a wait of 5 s would show).
+  ASSERT_EQ(0, kvlab::SetNetwork(5000, 0, 5000));
+  EXPECT_EQ(0u, Timed(connect(local), ms));
+  EXPECT_LT(ms, 2500);
+  ASSERT_EQ(0, kvlab::ClearNetwork());
+  EXPECT_FALSE(kvlab::ReadNetwork().set);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NETPATH), Timed(connect("GAMMA"), ms));
+  EXPECT_LT(ms, 2500);
+  ASSERT_EQ(0, kvlab::SetNetwork(5000, 0, 5000));
+  kv::CRegKey root;
+  ASSERT_EQ(0, kvlab::OpenKey(HKEY_LOCAL_MACHINE, kvlab::LabRoot(), KEY_ALL_ACCESS, root));
+  ASSERT_EQ(0, ::RegDeleteValueA(root.Get(), "NetLatencyMs"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), Timed(connect("ALPHA"), ms));
+  EXPECT_LT(ms, 2500);
+  EXPECT_EQ(static_cast<LONG>(ERROR_INVALID_PARAMETER), kvlab::SetNetwork(10, 11, 10));
+  EXPECT_FALSE(kvlab::ReadNetwork().set);
 }
 
 }  // namespace

@@ -21,8 +21,9 @@ namespace {
 struct ServerState {
   bool checked = false;
   std::string reason;
-  bool hasRecord = false;  // a well-formed record
-  std::string damage;      // what is wrong with a damaged record; empty when none is
+  bool credentials = false;  // the reason is about credentials
+  bool hasRecord = false;    // a well-formed record
+  std::string damage;        // what is wrong with a damaged record; empty when none is
   RoleRecord record{};
   bool hasList = false;
   std::vector<std::string> list;
@@ -51,31 +52,35 @@ bool IsNotFound(LONG status) { return status == ERROR_FILE_NOT_FOUND || status =
 
 std::string Reason(LONG status) { return OneLine(SystemErrorText(static_cast<DWORD>(status))); }
 
-// Opens a session to server when the local table stores credentials for it;
-// a server without them is read with the rights already in force (a server
-// that trusts this account needs none). False with a reason when the stored
-// credentials do not reach it.
-bool Reach(const std::string& server, bool hasLocal, kv::CNetConnection& held, std::string& reason) {
-  if (!hasLocal) return true;
-  CSilentUser silent;
+// Opens a session to server when the local table stores credentials for it
+// or some were given; a server without either is read with the rights
+// already in force (a server that trusts this account needs none). False
+// with a reason when the credentials do not reach it.
+bool Reach(const std::string& server, bool hasLocal, const GivenCredentials& given, kv::CNetConnection& held,
+           std::string& reason, bool& credentials) {
+  if (!hasLocal && !given.For(server)) return true;
+  CSilentUser silent(given);
   CScopedRoleStoreUser face(silent);
   DWORD status = OpenAdminSession(server.c_str(), "ipc$", nullptr, nullptr);
   if (status == ERROR_SUCCESS) {
     held = HoldAdminSession(server.c_str());
     return true;
   }
+  // Given credentials refused where none are stored: read as without them.
+  if (!hasLocal) return true;
   reason = !silent.m_strReason.empty() ? silent.m_strReason : Reason(static_cast<LONG>(status));
+  credentials = silent.m_bCredentials;
   return false;
 }
 
-ServerState ReadServer(const std::string& server) {
+ServerState ReadServer(const std::string& server, const GivenCredentials& given) {
   ServerState state;
   DWORD size = sizeof(state.local);
   LONG local = ReadLocalRoleRecord(server.c_str(), kSanProductCode, &state.local, &size);
   state.hasLocal = local == ERROR_SUCCESS && size == sizeof(state.local);
   if (CheckRoleRecord(local, &state.local, size) == RecordState::Damaged) state.localDamage = Damage(local, size);
   kv::CNetConnection session;
-  if (!Reach(server, state.hasLocal, session, state.reason)) return state;
+  if (!Reach(server, state.hasLocal, given, session, state.reason, state.credentials)) return state;
 
   size = sizeof(state.record);
   LONG status = ::ReadRoleRecord(server.c_str(), kSanProductCode, &state.record, &size);
@@ -86,7 +91,10 @@ ServerState ReadServer(const std::string& server) {
     state.damage = Damage(status, size);
   } else if (!IsNotFound(status)) {
     state.reason = "its role record cannot be read: " + Reason(status);
-    if (status == ERROR_ACCESS_DENIED && !state.hasLocal) state.reason += " (no stored credentials)";
+    state.credentials = status == ERROR_ACCESS_DENIED;
+    if (status == ERROR_ACCESS_DENIED && !state.hasLocal)
+      state.reason +=
+          given.For(server) ? " (no stored credentials; the ones given were refused)" : " (no stored credentials)";
     return state;
   }
 
@@ -143,7 +151,7 @@ int AuditReport::ExitStatus() const {
   return notChecked.empty() ? 0 : 3;
 }
 
-AuditReport RunAudit() {
+AuditReport RunAudit(const GivenCredentials& given) {
   AuditReport report;
   std::vector<std::string> order;
   std::set<std::string> seen;
@@ -157,13 +165,13 @@ AuditReport RunAudit() {
   std::map<std::string, ServerState> states;
   for (size_t i = 0; i < order.size(); ++i) {
     const std::string server = order[i];
-    ServerState state = ReadServer(server);
+    ServerState state = ReadServer(server, given);
     if (state.checked) {
       for (const std::string& member : state.list) add(member);
       if (state.hasRecord) add(PrimaryOf(state.record));
       report.checked.push_back(server);
     } else {
-      report.notChecked.push_back({server, state.reason});
+      report.notChecked.push_back({server, state.reason, state.credentials});
     }
     states[server] = state;
   }
@@ -245,12 +253,13 @@ std::string RepairText(const AuditFinding& f) {
   return "remove " + f.server + " from the list of " + f.primary;
 }
 
-DWORD RepairFinding(const AuditFinding& f, std::string& reasonOut) {
+DWORD RepairFinding(const AuditFinding& f, const GivenCredentials& given, std::string& reasonOut) {
   RoleRecord local{};
   DWORD size = sizeof(local);
   bool stored = ReadLocalRoleRecord(f.primary.c_str(), kSanProductCode, &local, &size) == ERROR_SUCCESS;
   kv::CNetConnection session;
-  if (!Reach(f.primary, stored, session, reasonOut)) return SessionCancelled;
+  bool credentials = false;
+  if (!Reach(f.primary, stored, given, session, reasonOut, credentials)) return SessionCancelled;
   const int mode = f.kind == "missing-from-list" ? ListAdd : ListRemove;
   return static_cast<DWORD>(EditDistributedList(f.primary.c_str(), f.server.c_str(), mode));
 }

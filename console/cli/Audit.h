@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "TerminalUser.h"
+
 struct AuditFinding {
   std::string kind;     // stale-list-entry, missing-from-list, self-listed,
                         // list-on-non-primary, names-non-primary, local-table-differs,
@@ -22,6 +24,7 @@ struct AuditFinding {
 struct AuditSkip {
   std::string server;
   std::string reason;
+  bool credentials = false;  // credentials (none stored, or refused) would have reached it
 };
 
 struct AuditReport {
@@ -35,13 +38,14 @@ struct AuditReport {
 };
 
 // Starts from every primary and distributed server of the local table and
-// follows the names found in lists and records.
-AuditReport RunAudit();
+// follows the names found in lists and records. Servers without stored
+// credentials are reached with the given ones, when there are some for them.
+AuditReport RunAudit(const GivenCredentials& given);
 
 // Puts one repairable finding right on the list's owner: removes a stale or
 // self entry, or adds a missing member. Returns 0 or the status; the reason
 // of a session that could not be opened goes to reasonOut.
-DWORD RepairFinding(const AuditFinding& finding, std::string& reasonOut);
+DWORD RepairFinding(const AuditFinding& finding, const GivenCredentials& given, std::string& reasonOut);
 
 // The change a repairable finding calls for, as one sentence.
 std::string RepairText(const AuditFinding& finding);

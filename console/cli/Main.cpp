@@ -5,6 +5,7 @@
 // 3 (audit, repair) nothing disagrees but some servers could not be checked.
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -41,8 +42,10 @@ const char kUsage[] =
     "  make-primary SERVER              make SERVER a primary server\n"
     "  delete-primary SERVER            take a primary without distributed servers out of its role\n"
     "  force-remove SERVER              clear SERVER's record, leaving its primary's list as it is\n"
-    "role commands take: --yes (accept the confirmations the console would ask for),\n"
+    "role commands and repair take: --yes (accept the confirmations the console would ask for),\n"
     "  --user USER --password-file FILE (credentials for a server that has none stored)\n"
+    "audit, repair and role commands take: --credentials FILE (lines \"SERVER USER PASSWORD\":\n"
+    "  credentials for the servers named that have none stored)\n"
     "exit status: 0 done, 1 failed or disagreements found, 2 bad command line,\n"
     "  3 nothing disagrees but some servers could not be checked\n";
 
@@ -56,8 +59,8 @@ struct Options {
   std::string command;
   std::vector<std::string> names;
   bool json = false, csv = false, yes = false;
-  std::string user, passwordFile;
-  bool haveUser = false, havePasswordFile = false;
+  std::string user, passwordFile, credentialsFile;
+  bool haveUser = false, havePasswordFile = false, haveCredentialsFile = false;
 };
 
 bool ValidServerName(const std::string& name) {
@@ -80,6 +83,54 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::strin
     return false;
   }
   return true;
+}
+
+// Lines "SERVER USER PASSWORD" (the password is the rest of the line); blank
+// lines and lines that start with # are skipped. Nothing of a line but its
+// number is ever printed.
+bool ReadCredentialsFile(const std::string& path, GivenCredentials& given, std::string& problem) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    problem = "cannot read the credentials file " + path;
+    return false;
+  }
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const char* blank = " \t";
+    const size_t a = line.find_first_not_of(blank);
+    if (a == std::string::npos || line[a] == '#') continue;
+    const size_t b = line.find_first_of(blank, a);
+    const size_t c = line.find_first_not_of(blank, b);
+    const size_t d = line.find_first_of(blank, c);
+    const size_t e = line.find_first_not_of(blank, d);
+    const std::string where = "line " + std::to_string(number) + " of " + path + ": ";
+    if (e == std::string::npos) {
+      problem = where + "not SERVER USER PASSWORD";
+      return false;
+    }
+    std::string server = line.substr(a, b - a);
+    GivenCredentials::Pair pair{line.substr(c, d - c), line.substr(e)};
+    for (char& ch : server) ch = static_cast<char>(::toupper(static_cast<unsigned char>(ch)));
+    if (!ValidServerName(server))
+      problem = where + "not a server name";
+    else if (pair.user.size() > kMaxCredentialLength || pair.password.size() > kMaxCredentialLength)
+      problem = where + "a user name or password longer than 23 characters";
+    else if (!given.servers.emplace(server, pair).second)
+      problem = where + server + " is named twice";
+    if (!problem.empty()) return false;
+  }
+  return true;
+}
+
+// The credentials of the command line: --user/--password-file and --credentials.
+bool LoadGivenCredentials(const Options& o, GivenCredentials& given, std::string& problem) {
+  if (o.havePasswordFile) {
+    if (!ReadPasswordFile(o.passwordFile, given.byDefault.password, problem)) return false;
+    given.byDefault.user = o.user;
+    given.haveDefault = true;
+  }
+  return !o.haveCredentialsFile || ReadCredentialsFile(o.credentialsFile, given, problem);
 }
 
 std::string Ipv4(const DiscoveryEntry& e) {
@@ -223,8 +274,8 @@ void PrintReport(const AuditReport& report, bool json) {
   std::fflush(stdout);
 }
 
-int Audit(const Options& o) {
-  AuditReport report = RunAudit();
+int Audit(const Options& o, const GivenCredentials& given) {
+  AuditReport report = RunAudit(given);
   PrintReport(report, o.json);
   return report.ExitStatus();
 }
@@ -239,8 +290,8 @@ bool AskYes(const std::string& question) {
   return answer == "y" || answer == "Y" || answer == "yes";
 }
 
-int Repair(const Options& o) {
-  AuditReport before = RunAudit();
+int Repair(const Options& o, const GivenCredentials& given) {
+  AuditReport before = RunAudit(given);
   bool failed = false;
   size_t changes = 0;
   for (const AuditFinding& f : before.findings) {
@@ -251,7 +302,7 @@ int Repair(const Options& o) {
       continue;
     }
     std::string reason;
-    DWORD status = RepairFinding(f, reason);
+    DWORD status = RepairFinding(f, given, reason);
     if (status == ERROR_SUCCESS) {
       PrintLine("done: " + change);
       ++changes;
@@ -261,9 +312,21 @@ int Repair(const Options& o) {
     }
     std::fflush(stdout);
   }
-  if (changes == 0 && !failed) std::printf("repair: nothing to change\n");
-  AuditReport after = RunAudit();
+  if (changes == 0 && !failed)
+    std::printf("repair: nothing to change%s\n", before.notChecked.empty() ? "" : " on the servers checked");
+  AuditReport after = RunAudit(given);
   PrintReport(after, false);
+  // What is left unverified, and what would verify it.
+  for (const AuditSkip& s : after.notChecked) {
+    std::printf("repair: %s could not be checked, so what names it is not verified: ", s.server.c_str());
+    if (s.credentials)
+      std::printf(
+          "give its credentials (--credentials FILE with a line \"%s USER PASSWORD\", or --user and "
+          "--password-file), or store them with the console's Security command\n",
+          s.server.c_str());
+    else
+      std::printf("run repair again when it can be reached\n");
+  }
   return failed ? kFailed : after.ExitStatus();
 }
 
@@ -318,9 +381,7 @@ bool CheckSelection(const Options& o, const std::vector<TableRow>& rows) {
   return true;
 }
 
-int RoleCommand(const Options& o) {
-  std::string password, problem;
-  if (o.havePasswordFile && !ReadPasswordFile(o.passwordFile, password, problem)) return Usage(problem);
+int RoleCommand(const Options& o, const GivenCredentials& given) {
   if (::DiscoveryAttach(0) != 0) {
     PrintMessage("the local discovery table cannot be opened");
     return kFailed;
@@ -330,7 +391,7 @@ int RoleCommand(const Options& o) {
   } detach;
   if (!CheckSelection(o, ReadServerTable())) return kFailed;
 
-  CTerminalUser user(o.yes, o.user, password, o.haveUser);
+  CTerminalUser user(o.yes, given);
   CScopedRoleStoreUser face(user);
   const std::string& a = o.names[0];
   const std::string s = o.names.size() > 1 ? o.names[1] : a;
@@ -375,6 +436,10 @@ int RoleCommand(const Options& o) {
 int ParseOptions(int argc, char** argv, Options& o) {
   if (argc < 2) return Usage("");
   o.command = argv[1];
+  if (argc == 2 && (o.command == "--help" || o.command == "-h" || o.command == "help")) {
+    std::fputs(kUsage, stdout);  // asked for: the usage is the output
+    return kDone;
+  }
   for (int i = 2; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--json") {
@@ -383,10 +448,10 @@ int ParseOptions(int argc, char** argv, Options& o) {
       o.csv = true;
     } else if (arg == "--yes") {
       o.yes = true;
-    } else if (arg == "--user" || arg == "--password-file") {
+    } else if (arg == "--user" || arg == "--password-file" || arg == "--credentials") {
       if (i + 1 >= argc) return Usage(arg + " needs a value");
-      (arg == "--user" ? o.user : o.passwordFile) = argv[++i];
-      (arg == "--user" ? o.haveUser : o.havePasswordFile) = true;
+      (arg == "--user" ? o.user : arg == "--password-file" ? o.passwordFile : o.credentialsFile) = argv[++i];
+      (arg == "--user" ? o.haveUser : arg == "--password-file" ? o.havePasswordFile : o.haveCredentialsFile) = true;
     } else if (arg.rfind("--", 0) == 0) {
       return Usage("unknown option " + arg);
     } else {
@@ -400,7 +465,7 @@ int ParseOptions(int argc, char** argv, Options& o) {
   };
   static const Shape kShapes[] = {
       {"list", 0, true, true, false, false},           {"audit", 0, true, false, false, false},
-      {"repair", 0, false, false, true, false},        {"assign", 2, false, false, true, true},
+      {"repair", 0, false, false, true, true},         {"assign", 2, false, false, true, true},
       {"remove", 2, false, false, true, true},         {"make-primary", 1, false, false, true, true},
       {"delete-primary", 1, false, false, true, true}, {"force-remove", 1, false, false, true, true},
   };
@@ -414,6 +479,7 @@ int ParseOptions(int argc, char** argv, Options& o) {
   if (o.yes && !shape->yes) return Usage("--yes does not apply to " + o.command);
   if ((o.haveUser || o.havePasswordFile) && !shape->credentials)
     return Usage("credentials do not apply to " + o.command);
+  if (o.haveCredentialsFile && o.command == "list") return Usage("credentials do not apply to list");
   if (o.haveUser != o.havePasswordFile) return Usage("--user and --password-file go together");
   if (o.haveUser && (o.user.empty() || o.user.size() > kMaxCredentialLength))
     return Usage("the user name must have 1 to 23 characters");
@@ -428,6 +494,9 @@ static int Run(int argc, char** argv) {
   Options o;
   int status = ParseOptions(argc, argv, o);
   if (status >= 0) return status;
+  GivenCredentials given;
+  std::string problem;
+  if (!LoadGivenCredentials(o, given, problem)) return Usage(problem);
   // The roots of the registry tables, as the console loads them at start.
   if (!LoadDiscoveryTableRoot()) {
     PrintMessage(LoadResString(IDS_NO_DISCOVERY_TABLE));
@@ -438,12 +507,13 @@ static int Run(int argc, char** argv) {
     return kFailed;
   }
   // No part of the role store may open a window here, whatever it asks.
-  CTerminalUser refuseAll(false, "", "", false);
+  const GivenCredentials none;
+  CTerminalUser refuseAll(false, none);
   CScopedRoleStoreUser face(refuseAll);
   if (o.command == "list") return List(o);
-  if (o.command == "audit") return Audit(o);
-  if (o.command == "repair") return Repair(o);
-  return RoleCommand(o);
+  if (o.command == "audit") return Audit(o, given);
+  if (o.command == "repair") return Repair(o, given);
+  return RoleCommand(o, given);
 }
 
 int main(int argc, char** argv) {

@@ -1,5 +1,6 @@
 #include "TerminalUser.h"
 
+#include <cctype>
 #include <cstdio>
 
 #include "Messages.h"
@@ -27,8 +28,25 @@ void PrintMessage(const std::string& text) {
   std::fflush(stderr);
 }
 
-CTerminalUser::CTerminalUser(bool assumeYes, const std::string& user, const std::string& password, bool haveCredentials)
-    : m_bAssumeYes(assumeYes), m_strUser(user), m_strPassword(password), m_bHaveCredentials(haveCredentials) {}
+const GivenCredentials::Pair* GivenCredentials::For(const std::string& server) const {
+  std::string key = server;
+  for (char& c : key) c = static_cast<char>(::toupper(static_cast<unsigned char>(c)));
+  auto it = servers.find(key);
+  if (it != servers.end()) return &it->second;
+  return haveDefault ? &byDefault : nullptr;
+}
+
+bool CGivenAnswers::Answer(const char* host, std::string& user, std::string& password) {
+  const std::string name = host ? host : "";
+  const GivenCredentials::Pair* given = m_given.For(name);
+  if (!given || !m_offered.insert(name).second) return false;
+  user = given->user;
+  password = given->password;
+  return true;
+}
+
+CTerminalUser::CTerminalUser(bool assumeYes, const GivenCredentials& given)
+    : m_bAssumeYes(assumeYes), m_answers(given) {}
 
 bool CTerminalUser::Confirm(const std::string& text, const std::string& caption) {
   PrintMessage(caption + ": " + text);
@@ -42,15 +60,11 @@ bool CTerminalUser::Confirm(const std::string& text, const std::string& caption)
 
 bool CTerminalUser::AskCredentials(const char* host, std::string& user, std::string& password) {
   const std::string name = host ? host : "";
-  if (m_bHaveCredentials && m_offered.insert(name).second) {
-    user = m_strUser;
-    password = m_strPassword;
-    return true;
-  }
-  if (m_bHaveCredentials)
+  if (m_answers.Answer(host, user, password)) return true;
+  if (m_answers.Has(host))
     PrintMessage("the credentials given for \\\\" + name + " were refused");
   else
-    PrintMessage("no stored credentials for \\\\" + name + ": give --user and --password-file");
+    PrintMessage("no stored credentials for \\\\" + name + ": give --user and --password-file, or --credentials FILE");
   return false;
 }
 
@@ -58,7 +72,7 @@ bool CTerminalUser::AskRetry(const char* host, DWORD status, const std::string& 
   // The prompt's first line names the server; the second asks for OK, which
   // only the explicit credentials can answer here.
   PrintMessage(text.substr(0, text.find('\n')) + ": " + OneLine(SystemErrorText(status)));
-  return m_bHaveCredentials && m_offered.count(host ? host : "") == 0;
+  return m_answers.Has(host) && !m_answers.Offered(host);
 }
 
 void CTerminalUser::ReportFailure(const std::string& caption, DWORD status) {
@@ -69,12 +83,15 @@ void CTerminalUser::Warn(HWND, const std::string& text, const std::string& capti
   PrintMessage(caption + ": " + text);
 }
 
-bool CSilentUser::AskCredentials(const char*, std::string&, std::string&) {
-  m_strReason = "no stored credentials";
+bool CSilentUser::AskCredentials(const char* host, std::string& user, std::string& password) {
+  if (m_answers.Answer(host, user, password)) return true;
+  m_strReason = m_answers.Has(host) ? "the credentials given were refused" : "no stored credentials";
+  m_bCredentials = true;
   return false;
 }
 
-bool CSilentUser::AskRetry(const char*, DWORD status, const std::string&, const std::string&) {
+bool CSilentUser::AskRetry(const char* host, DWORD status, const std::string&, const std::string&) {
   m_strReason = OneLine(SystemErrorText(status));
-  return false;
+  m_bCredentials = status == ERROR_LOGON_FAILURE || status == ERROR_ACCESS_DENIED;
+  return m_answers.Has(host) && !m_answers.Offered(host);
 }

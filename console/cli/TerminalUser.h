@@ -3,16 +3,46 @@
 // the console would show goes to standard error with the console's texts.
 #pragma once
 
+#include <map>
 #include <set>
 #include <string>
 
 #include "RoleStoreUser.h"
 
+// Credentials given on the command line for servers without stored ones (or
+// whose stored ones are refused): a server's own line of --credentials FILE,
+// else --user/--password-file. Never printed.
+struct GivenCredentials {
+  struct Pair {
+    std::string user, password;
+  };
+  std::map<std::string, Pair> servers;  // by upper-case name
+  bool haveDefault = false;             // --user/--password-file
+  Pair byDefault;
+
+  // The credentials for server, if any were given.
+  const Pair* For(const std::string& server) const;
+};
+
+// Answers a credentials request from the given ones, once per server (a
+// second request means the first answer was refused).
+class CGivenAnswers {
+ public:
+  explicit CGivenAnswers(const GivenCredentials& given) : m_given(given) {}
+  bool Has(const char* host) const { return m_given.For(host ? host : "") != nullptr; }
+  bool Offered(const char* host) const { return m_offered.count(host ? host : "") != 0; }
+  bool Answer(const char* host, std::string& user, std::string& password);
+
+ private:
+  const GivenCredentials& m_given;
+  std::set<std::string> m_offered;  // hosts that got the given credentials
+};
+
 class CTerminalUser : public CRoleStoreUser {
  public:
-  // assumeYes: confirmations are accepted. With explicit credentials, a
-  // server without stored ones (or whose stored ones fail) gets them, once.
-  CTerminalUser(bool assumeYes, const std::string& user, const std::string& password, bool haveCredentials);
+  // assumeYes: confirmations are accepted. A server without stored
+  // credentials (or whose stored ones fail) gets the given ones, once.
+  CTerminalUser(bool assumeYes, const GivenCredentials& given);
 
   bool Confirm(const std::string& text, const std::string& caption) override;
   bool AskCredentials(const char* host, std::string& user, std::string& password) override;
@@ -22,15 +52,14 @@ class CTerminalUser : public CRoleStoreUser {
 
  private:
   bool m_bAssumeYes;
-  std::string m_strUser, m_strPassword;
-  bool m_bHaveCredentials;
-  std::set<std::string> m_offered;  // hosts that got the explicit credentials
+  CGivenAnswers m_answers;
 };
 
-// The audit's face: never asks and never prints; it remembers why the last
-// session could not be opened.
+// The audit's face: never asks and never prints (it answers only with the
+// given credentials); it remembers why the last session could not be opened.
 class CSilentUser : public CRoleStoreUser {
  public:
+  explicit CSilentUser(const GivenCredentials& given) : m_answers(given) {}
   bool Confirm(const std::string&, const std::string&) override { return false; }
   bool AskCredentials(const char* host, std::string& user, std::string& password) override;
   bool AskRetry(const char* host, DWORD status, const std::string& text, const std::string& caption) override;
@@ -38,6 +67,10 @@ class CSilentUser : public CRoleStoreUser {
   void Warn(HWND, const std::string&, const std::string&) override {}
 
   std::string m_strReason;
+  bool m_bCredentials = false;  // the reason is about credentials: none, or refused
+
+ private:
+  CGivenAnswers m_answers;
 };
 
 // Installs a face for the life of the object.
