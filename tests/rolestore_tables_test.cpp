@@ -221,18 +221,20 @@ TEST_F(RoleRecordTest, AReaderThatKeepsKeysOpenReadsWhatAFreshReadReads) {
   };
   const char* servers[] = {"ALPHA", "BETA", "Gamma", "GAMMA", "gamma", "NONE"};
   int found = 0;
+  // status/size/bytes of one read, through the reader or straight from the table (fresh).
+  auto readWith = [](CLocalRoleRecordReader& reader, bool fresh, const char* server) {
+    std::vector<BYTE> buffer(kRoleRecordSize, 0);
+    DWORD size = kRoleRecordSize;
+    LONG status = fresh ? ReadLocalRoleRecord(server, kSanProductCode, buffer.data(), &size)
+                        : reader.Read(server, kSanProductCode, buffer.data(), &size);
+    return std::to_string(status) + "/" + std::to_string(size) + "/" + std::string(buffer.begin(), buffer.end());
+  };
   // Changed once the reader watches what it read, and (with a reader of its
   // own) between its first read, which keeps the record key, and the read
   // that sets the watches.
   for (bool beforeWatch : {false, true}) {
     CLocalRoleRecordReader reader;
-    auto read = [&](bool fresh, const char* server) {
-      std::vector<BYTE> buffer(kRoleRecordSize, 0);
-      DWORD size = kRoleRecordSize;
-      LONG status = fresh ? ReadLocalRoleRecord(server, kSanProductCode, buffer.data(), &size)
-                          : reader.Read(server, kSanProductCode, buffer.data(), &size);
-      return std::to_string(status) + "/" + std::to_string(size) + "/" + std::string(buffer.begin(), buffer.end());
-    };
+    auto read = [&](bool fresh, const char* server) { return readWith(reader, fresh, server); };
     for (const Step& step : steps) {
       reader.Reset();
       reader.BeginPass();
@@ -255,13 +257,7 @@ TEST_F(RoleRecordTest, AReaderThatKeepsKeysOpenReadsWhatAFreshReadReads) {
 
   // Another table root: the reader starts afresh there.
   CLocalRoleRecordReader reader;
-  auto read = [&](bool fresh, const char* server) {
-    std::vector<BYTE> buffer(kRoleRecordSize, 0);
-    DWORD size = kRoleRecordSize;
-    LONG status = fresh ? ReadLocalRoleRecord(server, kSanProductCode, buffer.data(), &size)
-                        : reader.Read(server, kSanProductCode, buffer.data(), &size);
-    return std::to_string(status) + "/" + std::to_string(size) + "/" + std::string(buffer.begin(), buffer.end());
-  };
+  auto read = [&](bool fresh, const char* server) { return readWith(reader, fresh, server); };
   write("ALPHA", "ALPHA");
   reader.BeginPass();
   read(false, "ALPHA");

@@ -67,6 +67,21 @@ DWORD RefuseDamagedRecord(const char* server) {
   return ERROR_INVALID_DATA;
 }
 
+// Reads the record that Assign or Make Primary is about to replace. A
+// damaged record, or one that cannot be read at all (no rights, the network
+// gone), ends the command with its message: that is not the same as no
+// record, and overwriting it could leave a list naming the server.
+DWORD ReadRecordToReplace(const char* server, RoleRecord& old, RecordState& state) {
+  DWORD size = 0, status = ERROR_SUCCESS;
+  state = ReadCheckedRecord(server, old, size, &status);
+  if (state == RecordState::Damaged) return RefuseDamagedRecord(server);
+  if (state == RecordState::None && status != ERROR_FILE_NOT_FOUND) {
+    ShowFailure(status);
+    return status;
+  }
+  return ERROR_SUCCESS;
+}
+
 DWORD WriteRecord(const char* server, const RoleRecord& record, DWORD size = sizeof(RoleRecord)) {
   return static_cast<DWORD>(::WriteRoleRecord(server, kSanProductCode, &record, &size));
 }
@@ -135,15 +150,9 @@ DWORD AssignDistributed(const char* primary, const char* server) {
   const RoleRecord fresh = BuildRecord(primary, 1, user, password);
 
   RoleRecord old{};
-  DWORD size = 0;
-  const RecordState oldState = ReadCheckedRecord(server, old, size, &status);
-  if (oldState == RecordState::Damaged) return RefuseDamagedRecord(server);
-  if (oldState == RecordState::None && status != ERROR_FILE_NOT_FOUND) {
-    // A record that cannot be read (no rights, the network gone) is not the
-    // same as no record: overwriting it could leave a list naming the server.
-    ShowFailure(status);
-    return status;
-  }
+  RecordState oldState = RecordState::None;
+  status = ReadRecordToReplace(server, old, oldState);
+  if (status != ERROR_SUCCESS) return status;
   if (oldState == RecordState::Valid) {
     if (!ConfirmOverride(server, old)) return SessionCancelled;
     // The previous primary's list is reached over a session of its own, as
@@ -224,15 +233,9 @@ DWORD MakePrimary(const char* server) {
   const RoleRecord fresh = BuildRecord(server, 0, user, password);
 
   RoleRecord old{};
-  DWORD size = 0;
-  const RecordState oldState = ReadCheckedRecord(server, old, size, &status);
-  if (oldState == RecordState::Damaged) return RefuseDamagedRecord(server);
-  if (oldState == RecordState::None && status != ERROR_FILE_NOT_FOUND) {
-    // A record that cannot be read (no rights, the network gone) is not the
-    // same as no record: overwriting it could leave a list naming the server.
-    ShowFailure(status);
-    return status;
-  }
+  RecordState oldState = RecordState::None;
+  status = ReadRecordToReplace(server, old, oldState);
+  if (status != ERROR_SUCCESS) return status;
   if (oldState == RecordState::Valid) {
     if (!ConfirmOverride(server, old)) return SessionCancelled;
     std::string previous;
