@@ -40,16 +40,10 @@
 #include "CallCounter.h"
 #include "RoleConsoleDlg.h"
 #include "RoleTables.h"
+#include "BenchClock.h"
 #include "TestLab.h"
 
 namespace {
-
-double NowMs() {
-  LARGE_INTEGER f, t;
-  ::QueryPerformanceFrequency(&f);
-  ::QueryPerformanceCounter(&t);
-  return t.QuadPart * 1000.0 / f.QuadPart;
-}
 
 struct Figures {
   std::vector<double> values;

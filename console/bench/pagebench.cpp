@@ -17,17 +17,11 @@
 #include "Dunlin.h"
 #include "RoleTables.h"
 #include "ServerPropertiesDlg.h"
+#include "BenchClock.h"
 #include "TestLab.h"
 #include "resource.h"
 
 namespace {
-
-double NowMs() {
-  LARGE_INTEGER f, t;
-  ::QueryPerformanceFrequency(&f);
-  ::QueryPerformanceCounter(&t);
-  return t.QuadPart * 1000.0 / f.QuadPart;
-}
 
 DiscoveryEntry TableEntry(const std::string& server) {
   DiscoveryEntry found{};
