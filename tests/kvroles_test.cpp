@@ -43,8 +43,9 @@ void Drain(HANDLE pipe, std::string& into) {
 }
 
 // Runs kvroles.exe with the test's lab in its environment; input is its
-// standard input, then end of input.
-ToolRun RunKvroles(const std::string& args, const std::string& input = "") {
+// standard input, then end of input. errorTo: a console screen buffer to
+// take its standard error in place of the pipe.
+ToolRun RunKvroles(const std::string& args, const std::string& input = "", HANDLE errorTo = nullptr) {
   ToolRun run;
   const std::string exe = ExeFolder() + "kvroles.exe";
   SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
@@ -58,7 +59,7 @@ ToolRun RunKvroles(const std::string& args, const std::string& input = "") {
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdOutput = outWrite;
-  si.hStdError = errWrite;
+  si.hStdError = errorTo ? errorTo : errWrite;
   si.hStdInput = inRead;
   PROCESS_INFORMATION pi = {};
   std::string command = "\"" + exe + "\" " + args;
@@ -397,6 +398,84 @@ TEST_F(KvrolesTool, AuditJudgesWhatItCannotReachByTheLocalTable) {
   EXPECT_TRUE(Has(notChecked["HERON"], "no stored credentials")) << audit.out;
   EXPECT_TRUE(Has(notChecked["KITE"], "network")) << audit.out;
   EXPECT_NE(report["checked"].end(), std::find(report["checked"].begin(), report["checked"].end(), "SWIFT"));
+}
+
+// The servers are read a few at a time (--parallel), over a network whose
+// jitter finishes them out of order: what kvroles prints and its exit status
+// are the same, byte for byte, as reading them one after another. The lab
+// holds every kind of server a reading meets: damaged records (KITE's hides
+// that OSPREY lists it), a primary offline, a listed server without stored
+// credentials, a name known only from a list, a list naming its own keeper.
+TEST_F(KvrolesTool, ParallelReadingPrintsWhatReadingOneByOneDoes) {
+  ASSERT_TRUE(damaged::WriteAndWait({damaged::kCases[0], damaged::kCases[3]}));  // CURLEW, KITE
+  ASSERT_EQ(0, kvlab::SetTrust("KITE", true));  // read on KITE itself; CURLEW only in the local table
+  ASSERT_EQ(0, kvlab::SetRole("HERON", "", "", ""));
+  ASSERT_EQ(0, kvlab::SetRole("PETREL", "PETREL", "Administrator", "petrel-pw"));
+  ASSERT_EQ(0, kvlab::SetRole("PLOVER", "PETREL", "Administrator", "plover-pw"));
+  ASSERT_EQ(0, kvlab::SetRole("SWIFT", "FALCON", "Administrator", "swift-pw"));
+  for (auto [server, primary] :
+       {std::pair{"HERON", "-"}, {"PETREL", "PETREL"}, {"PLOVER", "PETREL"}, {"SWIFT", "FALCON"}})
+    ASSERT_TRUE(WaitForLocalRecord(server, primary)) << server;
+  SetListEntry("FALCON", "GHOST", true);
+  SetListEntry("FALCON", "FALCON", true);
+  SetListEntry("SWIFT", "TERN", true);
+  ASSERT_EQ(0, kvlab::SetOnline("PETREL", false));
+  ASSERT_EQ(0, kvlab::SetNetwork(4, 4, 300));
+
+  for (const std::string& args : {std::string("audit"), std::string("audit --json"), std::string("repair")}) {
+    ToolRun one = RunKvroles(args + " --parallel 1", "n\nn\nn\nn\nn\n");
+    ToolRun many = RunKvroles(args + " --parallel 8", "n\nn\nn\nn\nn\n");
+    ToolRun byDefault = RunKvroles(args, "n\nn\nn\nn\nn\n");
+    EXPECT_EQ(1u, one.code) << args << "\n" << one.out << one.err;
+    EXPECT_EQ(one.code, many.code) << args;
+    EXPECT_EQ(one.out, many.out) << args;
+    EXPECT_EQ(one.err, many.err) << args;  // questions only: no progress where standard error is a pipe
+    EXPECT_EQ(one.code, byDefault.code) << args;
+    EXPECT_EQ(one.out, byDefault.out) << args;
+    EXPECT_EQ(args == "repair" ? 1 : 0, std::count(one.err.begin(), one.err.end(), '?')) << args << one.err;
+  }
+  // On a console the reading shows how far it has come, on one line redrawn
+  // in place (its last figures stay).
+  // A console of the test's own (under Wine the test may run with one that
+  // has no screen buffer): the standard handles are kept as they are.
+  struct ScopedConsole {
+    HANDLE saved[3] = {GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_ERROR_HANDLE)};
+    ScopedConsole() { FreeConsole(), AllocConsole(); }
+    ~ScopedConsole() {
+      FreeConsole();
+      SetStdHandle(STD_INPUT_HANDLE, saved[0]), SetStdHandle(STD_OUTPUT_HANDLE, saved[1]);
+      SetStdHandle(STD_ERROR_HANDLE, saved[2]);
+    }
+  } console;
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  kv::CHandle screen(CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                               &inherit, CONSOLE_TEXTMODE_BUFFER, nullptr));
+  ASSERT_TRUE(screen) << GetLastError();
+  ToolRun shown = RunKvroles("audit", "", screen.Get());
+  EXPECT_EQ(1u, shown.code);
+  CONSOLE_SCREEN_BUFFER_INFO info = {};
+  ASSERT_TRUE(GetConsoleScreenBufferInfo(screen.Get(), &info)) << GetLastError();
+  std::string row(static_cast<size_t>(info.dwSize.X), ' ');
+  DWORD got = 0;
+  ASSERT_TRUE(ReadConsoleOutputCharacterA(screen.Get(), row.data(), info.dwSize.X, {0, 0}, &got));
+  EXPECT_EQ(0, info.dwCursorPosition.X);
+  EXPECT_EQ(1, info.dwCursorPosition.Y) << row;
+  EXPECT_EQ(0u, row.find("audit: 10 of 10 servers done, 5 could not be checked, 0:0")) << row;
+  EXPECT_TRUE(Has(row, " elapsed ")) << row;
+
+  ToolRun text = RunKvroles("audit --parallel 8");
+  for (const char* line :
+       {"not checked: PETREL: ", "not checked: HERON: its role record cannot be read: ", "(no stored credentials)",
+        "not checked: GHOST: ", "damaged-record: the local table's copy of CURLEW's role record is damaged",
+        "damaged-record: KITE's role record is damaged: it is longer than 76 bytes", "self-listed: FALCON lists itself",
+        "list-on-non-primary: SWIFT keeps a distributed-servers list (TERN)", "stale-list-entry: FALCON lists GHOST",
+        "audit: 5 servers checked, 5 not checked, 7 disagreements"})
+    EXPECT_TRUE(Has(text.out, line)) << line << "\n" << text.out;
+  ASSERT_EQ(0, kvlab::ClearNetwork());
+  EXPECT_EQ(2u, RunKvroles("audit --parallel 0").code);
+  EXPECT_EQ(2u, RunKvroles("audit --parallel 65").code);
+  EXPECT_EQ(2u, RunKvroles("audit --parallel").code);
+  EXPECT_EQ(2u, RunKvroles("list --parallel 4").code);
 }
 
 struct CommandCase {

@@ -17,103 +17,11 @@
 
 namespace {
 
-// What the audit read on one server.
-struct ServerState {
-  bool checked = false;
-  std::string reason;
-  bool credentials = false;  // the reason is about credentials
-  bool hasRecord = false;    // a well-formed record
-  std::string damage;        // what is wrong with a damaged record; empty when none is
-  RoleRecord record{};
-  bool hasList = false;
-  std::vector<std::string> list;
-  bool hasLocal = false;
-  RoleRecord local{};
-  std::string localDamage;  // the same for the local table's copy
-};
-
-// What is wrong with a record whose read CheckRoleRecord found damaged.
-std::string Damage(LONG status, DWORD size) {
-  if (status == ERROR_MORE_DATA) return "it is longer than 76 bytes";
-  if (status == ERROR_INVALID_DATA) return "it is shorter than 76 bytes or not binary";
-  if (size != sizeof(RoleRecord)) return "it is " + std::to_string(size) + " bytes long";
-  return "it names no primary";
-}
-
-std::string PrimaryOf(const RoleRecord& record) {
-  return kv::FixedField(record.primaryName, sizeof(record.primaryName));
-}
-
-bool Lists(const ServerState& owner, const std::string& name) {
+bool Lists(const ServerReading& owner, const std::string& name) {
   return std::find(owner.list.begin(), owner.list.end(), name) != owner.list.end();
 }
 
-bool IsNotFound(LONG status) { return status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND; }
-
-std::string Reason(LONG status) { return OneLine(SystemErrorText(static_cast<DWORD>(status))); }
-
-// Opens a session to server when the local table stores credentials for it
-// or some were given; a server without either is read with the rights
-// already in force (a server that trusts this account needs none). False
-// with a reason when the credentials do not reach it.
-bool Reach(const std::string& server, bool hasLocal, const GivenCredentials& given, kv::CNetConnection& held,
-           std::string& reason, bool& credentials) {
-  if (!hasLocal && !given.For(server)) return true;
-  CSilentUser silent(given);
-  CScopedRoleStoreUser face(silent);
-  DWORD status = OpenAdminSession(server.c_str(), "ipc$", nullptr, nullptr);
-  if (status == ERROR_SUCCESS) {
-    held = HoldAdminSession(server.c_str());
-    return true;
-  }
-  // Given credentials refused where none are stored: read as without them.
-  if (!hasLocal) return true;
-  reason = !silent.m_strReason.empty() ? silent.m_strReason : Reason(static_cast<LONG>(status));
-  credentials = silent.m_bCredentials;
-  return false;
-}
-
-ServerState ReadServer(const std::string& server, const GivenCredentials& given) {
-  ServerState state;
-  DWORD size = sizeof(state.local);
-  LONG local = ReadLocalRoleRecord(server.c_str(), kSanProductCode, &state.local, &size);
-  state.hasLocal = local == ERROR_SUCCESS && size == sizeof(state.local);
-  if (CheckRoleRecord(local, &state.local, size) == RecordState::Damaged) state.localDamage = Damage(local, size);
-  kv::CNetConnection session;
-  if (!Reach(server, state.hasLocal, given, session, state.reason, state.credentials)) return state;
-
-  size = sizeof(state.record);
-  LONG status = ::ReadRoleRecord(server.c_str(), kSanProductCode, &state.record, &size);
-  const RecordState read = CheckRoleRecord(status, &state.record, size);
-  if (read == RecordState::Valid) {
-    state.hasRecord = true;
-  } else if (read == RecordState::Damaged) {
-    state.damage = Damage(status, size);
-  } else if (!IsNotFound(status)) {
-    state.reason = "its role record cannot be read: " + Reason(status);
-    state.credentials = status == ERROR_ACCESS_DENIED;
-    if (status == ERROR_ACCESS_DENIED && !state.hasLocal)
-      state.reason +=
-          given.For(server) ? " (no stored credentials; the ones given were refused)" : " (no stored credentials)";
-    return state;
-  }
-
-  kv::CRegKey root, key;
-  status = OpenDistributedList(root, key, server.c_str());
-  if (status == ERROR_SUCCESS) {
-    state.hasList = true;
-    status = ReadDistributedList(key.Get(), state.list);
-    CloseDistributedList(root, key);
-  }
-  if (status != ERROR_SUCCESS && !IsNotFound(status)) {
-    state.reason = "its distributed-servers list cannot be read: " + Reason(status);
-    return state;
-  }
-  state.checked = true;
-  return state;
-}
-
-std::string RecordSays(const std::string& server, const ServerState& state) {
+std::string RecordSays(const std::string& server, const ServerReading& state) {
   if (!state.damage.empty()) return server + "'s role record is damaged";
   if (!state.hasRecord) return server + " has no role record";
   const std::string primary = PrimaryOf(state.record);
@@ -121,7 +29,7 @@ std::string RecordSays(const std::string& server, const ServerState& state) {
   return server + "'s record names " + primary;
 }
 
-void CompareWithLocal(const std::string& server, const ServerState& s, std::vector<AuditFinding>& out) {
+void CompareWithLocal(const std::string& server, const ServerReading& s, std::vector<AuditFinding>& out) {
   if (!s.damage.empty()) return;  // reported as damaged
   AuditFinding f;
   f.kind = "local-table-differs";
@@ -151,42 +59,30 @@ int AuditReport::ExitStatus() const {
   return notChecked.empty() ? 0 : 3;
 }
 
-AuditReport RunAudit(const GivenCredentials& given) {
+AuditReport JudgeReadings(const std::vector<ServerReading>& readings) {
   AuditReport report;
+  std::map<std::string, ServerReading> states;
   std::vector<std::string> order;
-  std::set<std::string> seen;
-  auto add = [&](const std::string& name) {
-    if (!name.empty() && seen.insert(name).second) order.push_back(name);
-  };
-  for (const TableRow& row : ReadServerTable())
-    if (row.role != TableRole::None) add(row.name);
-
-  // Names found in lists and records join the walk as they are found.
-  std::map<std::string, ServerState> states;
-  for (size_t i = 0; i < order.size(); ++i) {
-    const std::string server = order[i];
-    ServerState state = ReadServer(server, given);
-    if (state.checked) {
-      for (const std::string& member : state.list) add(member);
-      if (state.hasRecord) add(PrimaryOf(state.record));
-      report.checked.push_back(server);
-    } else {
-      report.notChecked.push_back({server, state.reason, state.credentials});
-    }
-    states[server] = state;
+  for (const ServerReading& reading : readings) {
+    if (reading.read)
+      report.checked.push_back(reading.server);
+    else
+      report.notChecked.push_back({reading.server, reading.reason, reading.credentials});
+    order.push_back(reading.server);
+    states[reading.server] = reading;
   }
 
   for (const std::string& server : order) {
-    const ServerState& s = states[server];
+    const ServerReading& s = states[server];
     // A server that cannot be checked is judged by the local table's copy.
-    if (!s.damage.empty() || (!s.checked && !s.localDamage.empty()))
+    if (!s.damage.empty() || (!s.read && !s.localDamage.empty()))
       report.findings.push_back(
           {"damaged-record", server, "",
-           (s.checked ? server + "'s role record is damaged: " + s.damage
-                      : "the local table's copy of " + server + "'s role record is damaged: " + s.localDamage) +
+           (s.read ? server + "'s role record is damaged: " + s.damage
+                   : "the local table's copy of " + server + "'s role record is damaged: " + s.localDamage) +
                " (a role record is 76 bytes naming a primary)",
            "clear it with force-remove", false});
-    if (!s.checked) continue;
+    if (!s.read) continue;
     if (s.hasList && (!s.hasRecord || PrimaryOf(s.record) != server)) {
       std::string members;
       for (const std::string& m : s.list) members += (members.empty() ? "" : ", ") + m;
@@ -201,10 +97,10 @@ AuditReport RunAudit(const GivenCredentials& given) {
                                    "assigned as a distributed server of itself", true});
         continue;
       }
-      const ServerState& m = states[member];
+      const ServerReading& m = states[member];
       // Whether a damaged record still means this primary cannot be told.
-      if (!m.damage.empty() || (!m.checked && !m.localDamage.empty())) continue;
-      if (!m.checked) {
+      if (!m.damage.empty() || (!m.read && !m.localDamage.empty())) continue;
+      if (!m.read) {
         // Only the local table can say: an entry it contradicts is reported,
         // but not mended, as the table may simply lag behind the server.
         if (m.hasLocal && PrimaryOf(m.local) == server) continue;
@@ -230,13 +126,13 @@ AuditReport RunAudit(const GivenCredentials& given) {
     }
     if (s.hasRecord && PrimaryOf(s.record) != server) {
       const std::string primary = PrimaryOf(s.record);
-      const ServerState& p = states[primary];
-      if (p.checked && (!p.hasRecord || PrimaryOf(p.record) != primary)) {
+      const ServerReading& p = states[primary];
+      if (p.read && (!p.hasRecord || PrimaryOf(p.record) != primary)) {
         report.findings.push_back(
             {"names-non-primary", server, primary,
              server + "'s record names " + primary + ", which is not a primary: " + RecordSays(primary, p),
              p.hasRecord ? "" : "left by Delete Primary, which keeps its members' records", false});
-      } else if (p.checked && !Lists(p, server)) {
+      } else if (p.read && !Lists(p, server)) {
         report.findings.push_back(
             {"missing-from-list", server, primary,
              server + "'s record names " + primary + ", but " + primary + "'s list does not hold " + server,
@@ -248,6 +144,10 @@ AuditReport RunAudit(const GivenCredentials& given) {
   return report;
 }
 
+AuditReport RunAudit(const GivenCredentials& given, unsigned parallel, const ProgressFunction& progress) {
+  return JudgeReadings(ReadSanServers(given, parallel, progress));
+}
+
 std::string RepairText(const AuditFinding& f) {
   if (f.kind == "missing-from-list") return "add " + f.server + " to the list of " + f.primary;
   return "remove " + f.server + " from the list of " + f.primary;
@@ -257,9 +157,11 @@ DWORD RepairFinding(const AuditFinding& f, const GivenCredentials& given, std::s
   RoleRecord local{};
   DWORD size = sizeof(local);
   bool stored = ReadLocalRoleRecord(f.primary.c_str(), kSanProductCode, &local, &size) == ERROR_SUCCESS;
+  CSilentUser user(given);
+  CScopedRoleStoreUser face(user);
   kv::CNetConnection session;
   bool credentials = false;
-  if (!Reach(f.primary, stored, given, session, reasonOut, credentials)) return SessionCancelled;
+  if (!ReachServer(f.primary, stored, given, user, session, reasonOut, credentials)) return SessionCancelled;
   const int mode = f.kind == "missing-from-list" ? ListAdd : ListRemove;
   return static_cast<DWORD>(EditDistributedList(f.primary.c_str(), f.server.c_str(), mode));
 }

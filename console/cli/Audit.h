@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "SanReading.h"
 #include "TerminalUser.h"
 
 struct AuditFinding {
@@ -37,10 +38,13 @@ struct AuditReport {
   int ExitStatus() const;
 };
 
-// Starts from every primary and distributed server of the local table and
-// follows the names found in lists and records. Servers without stored
-// credentials are reached with the given ones, when there are some for them.
-AuditReport RunAudit(const GivenCredentials& given);
+// Judges what ReadSanServers read: the servers checked and not checked in
+// the order of the readings, and every disagreement.
+AuditReport JudgeReadings(const std::vector<ServerReading>& readings);
+
+// Reads the SAN (ReadSanServers, up to parallel servers at once) and judges it.
+AuditReport RunAudit(const GivenCredentials& given, unsigned parallel = kDefaultParallel,
+                     const ProgressFunction& progress = {});
 
 // Puts one repairable finding right on the list's owner: removes a stale or
 // self entry, or adds a missing member. Returns 0 or the status; the reason

@@ -36,13 +36,27 @@ const GivenCredentials::Pair* GivenCredentials::For(const std::string& server) c
   return haveDefault ? &byDefault : nullptr;
 }
 
+bool CGivenAnswers::Offered(const char* host) const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_offered.count(host ? host : "") != 0;
+}
+
 bool CGivenAnswers::Answer(const char* host, std::string& user, std::string& password) {
   const std::string name = host ? host : "";
   const GivenCredentials::Pair* given = m_given.For(name);
-  if (!given || !m_offered.insert(name).second) return false;
+  if (!given) return false;
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_offered.insert(name).second) return false;
+  }
   user = given->user;
   password = given->password;
   return true;
+}
+
+void CGivenAnswers::Forget(const std::string& host) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_offered.erase(host);
 }
 
 CTerminalUser::CTerminalUser(bool assumeYes, const GivenCredentials& given)
@@ -83,15 +97,31 @@ void CTerminalUser::Warn(HWND, const std::string& text, const std::string& capti
   PrintMessage(caption + ": " + text);
 }
 
+void CSilentUser::Note(const char* host, const std::string& reason, bool credentials) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_outcomes[host ? host : ""] = {reason, credentials};
+}
+
 bool CSilentUser::AskCredentials(const char* host, std::string& user, std::string& password) {
   if (m_answers.Answer(host, user, password)) return true;
-  m_strReason = m_answers.Has(host) ? "the credentials given were refused" : "no stored credentials";
-  m_bCredentials = true;
+  Note(host, m_answers.Has(host) ? "the credentials given were refused" : "no stored credentials", true);
   return false;
 }
 
 bool CSilentUser::AskRetry(const char* host, DWORD status, const std::string&, const std::string&) {
-  m_strReason = OneLine(SystemErrorText(status));
-  m_bCredentials = status == ERROR_LOGON_FAILURE || status == ERROR_ACCESS_DENIED;
+  Note(host, OneLine(SystemErrorText(status)), status == ERROR_LOGON_FAILURE || status == ERROR_ACCESS_DENIED);
   return m_answers.Has(host) && !m_answers.Offered(host);
+}
+
+void CSilentUser::Begin(const std::string& host) {
+  m_answers.Forget(host);
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_outcomes.erase(host);
+}
+
+std::string CSilentUser::Reason(const std::string& host, bool& credentialsOut) const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  auto it = m_outcomes.find(host);
+  credentialsOut = it != m_outcomes.end() && it->second.credentials;
+  return it == m_outcomes.end() ? std::string() : it->second.reason;
 }

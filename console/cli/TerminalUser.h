@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -25,16 +26,20 @@ struct GivenCredentials {
 };
 
 // Answers a credentials request from the given ones, once per server (a
-// second request means the first answer was refused).
+// second request means the first answer was refused). Safe to share between
+// threads that each ask about servers of their own.
 class CGivenAnswers {
  public:
   explicit CGivenAnswers(const GivenCredentials& given) : m_given(given) {}
   bool Has(const char* host) const { return m_given.For(host ? host : "") != nullptr; }
-  bool Offered(const char* host) const { return m_offered.count(host ? host : "") != 0; }
+  bool Offered(const char* host) const;
   bool Answer(const char* host, std::string& user, std::string& password);
+  // A new attempt on host: it may be offered the given credentials again.
+  void Forget(const std::string& host);
 
  private:
   const GivenCredentials& m_given;
+  mutable std::mutex m_lock;
   std::set<std::string> m_offered;  // hosts that got the given credentials
 };
 
@@ -56,7 +61,9 @@ class CTerminalUser : public CRoleStoreUser {
 };
 
 // The audit's face: never asks and never prints (it answers only with the
-// given credentials); it remembers why the last session could not be opened.
+// given credentials); it remembers, server by server, why the last session
+// could not be opened. One is installed for a whole reading of the SAN and
+// shared by its workers, each of which opens sessions to servers of its own.
 class CSilentUser : public CRoleStoreUser {
  public:
   explicit CSilentUser(const GivenCredentials& given) : m_answers(given) {}
@@ -66,11 +73,24 @@ class CSilentUser : public CRoleStoreUser {
   void ReportFailure(const std::string&, DWORD) override {}
   void Warn(HWND, const std::string&, const std::string&) override {}
 
-  std::string m_strReason;
-  bool m_bCredentials = false;  // the reason is about credentials: none, or refused
+  // Before a session to host is opened: forgets what an earlier one was
+  // offered and why it failed.
+  void Begin(const std::string& host);
+  // Why the last session to host could not be opened (empty when nothing
+  // was said); credentialsOut: whether credentials (none, or refused) were
+  // the reason.
+  std::string Reason(const std::string& host, bool& credentialsOut) const;
 
  private:
+  struct Outcome {
+    std::string reason;
+    bool credentials = false;
+  };
+  void Note(const char* host, const std::string& reason, bool credentials);
+
   CGivenAnswers m_answers;
+  mutable std::mutex m_lock;
+  std::map<std::string, Outcome> m_outcomes;  // by host
 };
 
 // Installs a face for the life of the object.
