@@ -61,8 +61,13 @@ std::vector<TableRow> ReadServerTable() {
   // of servers named only by members take their entries from this map.
   std::map<std::string, const DiscoveryEntry*> byName;
   for (const DiscoveryEntry& entry : entries) byName.emplace(EntryName(entry), &entry);
-  auto read = [](const char* name, void* buffer, DWORD* size) {
-    return ReadLocalRoleRecord(name, kSanProductCode, buffer, size);
+  // The records come through the reader of the console's refresh pass, which
+  // reads each record key once however often the walk up to a primary
+  // meets it.
+  CLocalRoleRecordReader records;
+  records.BeginPass();
+  auto read = [&records](const char* name, void* buffer, DWORD* size) {
+    return records.Read(name, kSanProductCode, buffer, size);
   };
 
   for (const DiscoveryEntry& entry : entries) {
