@@ -87,6 +87,9 @@ std::string Folded(const std::string& name) {
 // that order (on the calling thread, or by workers as they are free) and
 // handed in in that order, so the names each adds to the walk, and with
 // them the whole result, do not depend on how many servers are read at once.
+// Under Wine every wait and wake of a thread is a round trip to the same
+// server that answers the registry calls, so the workers hand in readings
+// themselves and wake each other only when there is work.
 class CWalk {
  public:
   CWalk(const GivenCredentials& given, CSilentUser& user, const ProgressFunction& progress)
@@ -104,47 +107,52 @@ class CWalk {
       }
       return std::move(m_done);
     }
+    if (m_order.empty()) return {};
     std::vector<std::thread> workers;
-    for (unsigned i = 0; i < parallel; ++i) workers.emplace_back([this] { Work(); });
-    std::unique_lock<std::mutex> lock(m_lock);
-    while (m_done.size() < m_order.size() && !m_failure) {
-      if (!m_ready.empty() && m_ready.front()) {
-        std::unique_ptr<ServerReading> next = std::move(m_ready.front());
-        m_ready.pop_front();
-        HandIn(std::move(*next));
-        m_changed.notify_all();
+    try {
+      for (unsigned i = 0; i < parallel; ++i) workers.emplace_back([this] { Work(); });
+    } catch (...) {
+      // No more threads: the ones started end before the failure goes on.
+      {
+        std::lock_guard<std::mutex> guard(m_lock);
+        Stop();
+      }
+      for (std::thread& worker : workers) worker.join();
+      throw;
+    }
+    {
+      std::unique_lock<std::mutex> lock(m_lock);
+      while (!m_stop) {
+        m_finished.wait_for(lock, std::chrono::milliseconds(250));
         lock.unlock();
         Report();
         lock.lock();
-        continue;
       }
-      m_handedIn.wait_for(lock, std::chrono::milliseconds(250));
-      lock.unlock();
-      Report();
-      lock.lock();
     }
-    m_stop = true;
-    m_changed.notify_all();
-    lock.unlock();
     for (std::thread& worker : workers) worker.join();
     if (m_failure) std::rethrow_exception(m_failure);
+    Report();
     return std::move(m_done);
   }
 
  private:
-  void Add(const std::string& name) {
-    if (!name.empty() && m_seen.insert(name).second) m_order.push_back(name);
+  // Under the lock when workers run. Returns how many names joined the walk.
+  size_t Add(const std::string& name) {
+    if (name.empty() || !m_seen.insert(name).second) return 0;
+    m_order.push_back(name);
+    return 1;
   }
 
-  // Under the lock when workers run.
-  void HandIn(ServerReading reading) {
+  size_t HandIn(ServerReading reading) {
+    size_t added = 0;
     if (reading.read) {
-      for (const std::string& member : reading.list) Add(member);
-      if (reading.hasRecord) Add(PrimaryOf(reading.record));
+      for (const std::string& member : reading.list) added += Add(member);
+      if (reading.hasRecord) added += Add(PrimaryOf(reading.record));
     } else {
       ++m_notRead;
     }
     m_done.push_back(std::move(reading));
+    return added;
   }
 
   void Report() {
@@ -157,19 +165,30 @@ class CWalk {
     m_progress(p);
   }
 
+  // Ends the walk (under the lock): every worker and the calling thread see it.
+  void Stop() {
+    m_stop = true;
+    m_work.notify_all();
+    m_finished.notify_all();
+  }
+
   // A worker: takes the next server of the walk, waits while another
-  // spelling of it is being read, reads it with a session of its own and
-  // leaves the reading for the calling thread to hand in.
+  // spelling of it is being read, reads it with a session of its own, and
+  // hands in every reading that is next in the walk's order.
   void Work() {
     std::unique_lock<std::mutex> lock(m_lock);
     for (;;) {
-      m_changed.wait(lock, [this] { return m_stop || m_started < m_order.size(); });
+      m_work.wait(lock, [this] { return m_stop || m_started < m_order.size(); });
       if (m_stop) return;
       const size_t index = m_started++;
       const std::string server = m_order[index];
       const std::string folded = Folded(server);
-      m_changed.wait(lock, [&] { return m_stop || m_reading.count(folded) == 0; });
-      if (m_stop) return;
+      if (m_reading.count(folded)) {
+        ++m_spellingWaits;
+        m_spellingDone.wait(lock, [&] { return m_stop || m_reading.count(folded) == 0; });
+        --m_spellingWaits;
+        if (m_stop) return;
+      }
       m_reading.insert(folded);
       lock.unlock();
       std::unique_ptr<ServerReading> reading;
@@ -180,25 +199,24 @@ class CWalk {
         lock.lock();
         if (!m_failure) m_failure = std::current_exception();
         m_reading.erase(folded);
-        m_stop = true;
-        m_changed.notify_all();
-        m_handedIn.notify_all();
+        Stop();
         return;
       }
       lock.lock();
       m_reading.erase(folded);
-      Park(index, std::move(reading));
-      m_changed.notify_all();
-      m_handedIn.notify_all();
+      if (m_spellingWaits) m_spellingDone.notify_all();
+      // Kept until the readings before it are in; then it and those after it go in.
+      const size_t at = index - m_done.size();
+      if (m_ready.size() <= at) m_ready.resize(at + 1);
+      m_ready[at] = std::move(reading);
+      size_t added = 0;
+      while (!m_ready.empty() && m_ready.front()) {
+        added += HandIn(std::move(*m_ready.front()));
+        m_ready.pop_front();
+      }
+      for (size_t i = 0; i < added; ++i) m_work.notify_one();
+      if (m_done.size() == m_order.size()) Stop();
     }
-  }
-
-  // Keeps a finished reading until the ones before it are handed in. m_ready
-  // starts at the next index to hand in.
-  void Park(size_t index, std::unique_ptr<ServerReading> reading) {
-    const size_t at = index - m_done.size();
-    if (m_ready.size() <= at) m_ready.resize(at + 1);
-    m_ready[at] = std::move(reading);
   }
 
   const GivenCredentials& m_given;
@@ -209,12 +227,14 @@ class CWalk {
   std::vector<ServerReading> m_done;
 
   std::mutex m_lock;
-  std::condition_variable m_changed;                   // for workers: the walk grew, a reading ended, or stop
-  std::condition_variable m_handedIn;                  // for the calling thread: a reading is ready
-  std::deque<std::unique_ptr<ServerReading>> m_ready;  // from m_done.size() on
+  std::condition_variable m_work;                      // the walk grew, or it ends
+  std::condition_variable m_spellingDone;              // a server stopped being read
+  std::condition_variable m_finished;                  // for the calling thread: the walk ended
+  std::deque<std::unique_ptr<ServerReading>> m_ready;  // readings from m_done.size() on, as they end
   size_t m_started = 0;
   size_t m_notRead = 0;
   std::set<std::string> m_reading;  // folded names being read now
+  size_t m_spellingWaits = 0;
   bool m_stop = false;
   std::exception_ptr m_failure;
 };

@@ -48,8 +48,9 @@ using ProgressFunction = std::function<void(const ReadingProgress&)>;
 // reads one server after another on the calling thread. Sessions are opened
 // with stored credentials, or the given ones for a server without (never
 // asking anyone); a server without either is read with the rights already
-// in force. progress, when given, is called on the calling thread as servers
-// are done, and at least every quarter second while they are read.
+// in force. progress, when given, is called on the calling thread at the
+// start and the end, and every quarter second between (after each server
+// when they are read one after another).
 std::vector<ServerReading> ReadSanServers(const GivenCredentials& given, unsigned parallel = kDefaultParallel,
                                           const ProgressFunction& progress = {});
 
