@@ -4,6 +4,7 @@
 #include "MessageBox.h"
 #include "Messages.h"
 #include "ServerViews.h"
+#include "StartupTrace.h"
 #include "Toolwright.h"
 #include "resource.h"
 
@@ -115,6 +116,10 @@ INT_PTR CRoleConsoleDlg::Run(kv::CWinApp& app) {
 }
 
 bool CRoleConsoleDlg::ProcessMessageTable(UINT m, WPARAM w, LPARAM l, LRESULT& r) {
+  if (m == WM_PAINT && !m_bPainted) {
+    m_bPainted = true;
+    kv::StartupMark("first paint");
+  }
   if (m == WM_PAINT && ::IsIconic(m_hWnd)) {
     PaintMinimized();
     r = 0;
@@ -126,6 +131,7 @@ bool CRoleConsoleDlg::ProcessMessageTable(UINT m, WPARAM w, LPARAM l, LRESULT& r
 void CRoleConsoleDlg::DoDataExchange(kv::CDataExchange& dx) { kv::DDX_Check(dx, IDC_AUTO_REFRESH, m_bAutoRefresh); }
 
 BOOL CRoleConsoleDlg::OnInitDialog() {
+  kv::StartupMark("dialog created");
   m_btnRemoveDistributed.AttachDlgItem(m_hWnd, IDC_REMOVE_DISTRIBUTED);
   m_btnMakePrimary.AttachDlgItem(m_hWnd, IDC_MAKE_PRIMARY);
   m_btnDeletePrimary.AttachDlgItem(m_hWnd, IDC_DELETE_PRIMARY);
@@ -138,14 +144,20 @@ BOOL CRoleConsoleDlg::OnInitDialog() {
 
   kv::SetQuestionRoot(m_hWnd);
   AddToolTips();
+  kv::StartupMark("tooltips");
   StartTimer();
+  kv::StartupMark("timer");
   CreateStatusBar();
+  kv::StartupMark("status bar");
   if (::DiscoveryAttach(0) != 0) return FALSE;
+  kv::StartupMark("discovery attach");
   ::SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
   ::SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
   InitServerViews();
+  kv::StartupMark("server views");
   m_bAutoRefresh = ::ReadToolSetting(0, kSettingSection, 0, kAutoRefreshKey, 0) != 0;
   UpdateData(FALSE);
+  kv::StartupMark("settings");
   m_bRefreshing = FALSE;
   m_bIdle = TRUE;
   return TRUE;
@@ -235,6 +247,7 @@ void CRoleConsoleDlg::CreateStatusBar() {
 void CRoleConsoleDlg::InitServerViews() {
   m_imlTree.CreateFromBitmap(kv::ResourceInstance(), IDB_TREE_IMAGES, 16, 3, kImageMask);
   m_imlList.CreateFromBitmap(kv::ResourceInstance(), IDB_LIST_IMAGES, 16, 3, kImageMask);
+  kv::StartupMark("image lists");
   m_treeServers.SetImageList(m_imlTree.GetSafeHandle(), TVSIL_NORMAL);
   m_listServers.SetImageList(m_imlList.GetSafeHandle(), LVSIL_SMALL);
   m_listServers.InsertColumn(0, "", LVCFMT_LEFT, kListColumnWidth);
