@@ -1,8 +1,10 @@
 #include "RoleConsoleDlg.h"
 
+#include "Dpi.h"
 #include "Dunlin.h"
 #include "MessageBox.h"
 #include "Messages.h"
+#include "ServerImages.h"
 #include "ServerViews.h"
 #include "StartupTrace.h"
 #include "Toolwright.h"
@@ -14,7 +16,6 @@ constexpr char kSettingSection[] = "VODIdazur";
 constexpr char kAutoRefreshKey[] = "AutoRefresh";
 constexpr DWORD kStatusBarStyle = WS_CHILD | WS_VISIBLE | 0x8200;
 constexpr UINT kCloseWarningFlags = MB_OKCANCEL | MB_ICONWARNING | MB_TASKMODAL | MB_TOPMOST;  // 0x42031
-constexpr COLORREF kImageMask = RGB(128, 0, 0);
 // SetTimer is retried with the next identifier while it fails, this often.
 constexpr UINT_PTR kLastTimerId = 1000;
 
@@ -245,12 +246,12 @@ void CRoleConsoleDlg::CreateStatusBar() {
 }
 
 void CRoleConsoleDlg::InitServerViews() {
-  m_imlTree.CreateFromBitmap(kv::ResourceInstance(), IDB_TREE_IMAGES, 16, 3, kImageMask);
-  m_imlList.CreateFromBitmap(kv::ResourceInstance(), IDB_LIST_IMAGES, 16, 3, kImageMask);
+  LoadServerImages(m_imlTree, IDB_TREE_IMAGES);
+  LoadServerImages(m_imlList, IDB_LIST_IMAGES);
   kv::StartupMark("image lists");
   m_treeServers.SetImageList(m_imlTree.GetSafeHandle(), TVSIL_NORMAL);
   m_listServers.SetImageList(m_imlList.GetSafeHandle(), LVSIL_SMALL);
-  m_listServers.InsertColumn(0, "", LVCFMT_LEFT, kListColumnWidth);
+  m_listServers.InsertColumn(0, "", LVCFMT_LEFT, kv::ScaleToDpi(kListColumnWidth));
 
   m_bRefreshing = TRUE;
   RunRefreshPass();
