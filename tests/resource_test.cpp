@@ -457,6 +457,19 @@ std::string CutText(const Control& c) {
 // read when a process starts, so the check runs in a child process started
 // with it) every visible control lies inside its dialog and every static
 // text and button label fits its control.
+// The manifest asks for common controls 6 and says that the program draws
+// itself for the screen's DPI (per monitor where Windows offers it).
+TEST_P(ProgramResources, ManifestDeclaresDpiAwareness) {
+  HRSRC found = FindResourceA(module(), MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
+  ASSERT_NE(found, nullptr);
+  const char* text = static_cast<const char*>(LockResource(LoadResource(module(), found)));
+  ASSERT_NE(text, nullptr);
+  const std::string manifest(text, SizeofResource(module(), found));
+  EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
+  EXPECT_NE(manifest.find(">true/pm</dpiAware>"), std::string::npos);
+  EXPECT_NE(manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string::npos);
+}
+
 constexpr char kHighDpiChild[] = "KV_RESOURCE_TEST_HIGH_DPI";
 constexpr DWORD kHighDpi = 192;
 

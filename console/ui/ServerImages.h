@@ -8,9 +8,13 @@
 #include "Controls.h"
 #include "resource.h"
 
+// The size of the server pictures where the screen's small icons are
+// smallIcon pixels: the largest drawn size that fits.
+constexpr int ServerImageSize(int smallIcon) { return smallIcon >= 32 ? 32 : 16; }
+
 inline bool LoadServerImages(kv::CImageList& list, UINT smallBitmap) {
   constexpr COLORREF kImageMask = RGB(128, 0, 0);
-  const bool large = ::GetSystemMetrics(SM_CXSMICON) >= 32;
-  return list.CreateFromBitmap(kv::ResourceInstance(), large ? smallBitmap + kLargeServerImages : smallBitmap,
-                               large ? 32 : 16, 3, kImageMask);
+  const int size = ServerImageSize(::GetSystemMetrics(SM_CXSMICON));
+  return list.CreateFromBitmap(kv::ResourceInstance(), size == 32 ? smallBitmap + kLargeServerImages : smallBitmap,
+                               size, 3, kImageMask);
 }

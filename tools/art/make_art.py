@@ -310,14 +310,20 @@ def ico_bytes(canvases):
 # ---------------------------------------------------------------------------
 # Quayside: image strips
 
+# The colours of the tower servers: outline, face, light, shade, slot; and of
+# their status bars: (bright, dark).
+def server_colours(dimmed):
+    if dimmed:
+        return (140, 140, 140), (214, 214, 214), (240, 240, 240), (184, 184, 184), (164, 164, 164)
+    return (40, 40, 48), (192, 192, 192), (255, 255, 255), (128, 128, 128), (72, 72, 80)
+
+
+BAR_COLOURS = {'green': ((0, 208, 0), (0, 112, 0)), 'red': ((236, 0, 0), DARK_RED)}
+
+
 def server16(cv, ox, bars, dimmed=False):
     """A tower server seen from the front."""
-    if dimmed:
-        outline, face, light, shade, slot = (
-            (140, 140, 140), (214, 214, 214), (240, 240, 240), (184, 184, 184), (164, 164, 164))
-    else:
-        outline, face, light, shade, slot = (
-            (40, 40, 48), (192, 192, 192), (255, 255, 255), (128, 128, 128), (72, 72, 80))
+    outline, face, light, shade, slot = server_colours(dimmed)
     cv.rect(ox + 3, 0, ox + 12, 15, face)
     cv.frame(ox + 3, 0, ox + 12, 15, outline)
     cv.set(ox + 3, 0, MASK)    # rounded corners
@@ -330,9 +336,8 @@ def server16(cv, ox, bars, dimmed=False):
     for y in (3, 5):
         cv.hline(ox + 6, ox + 9, y, slot)
     # status bars
-    colours = {'green': ((0, 208, 0), (0, 112, 0)), 'red': ((236, 0, 0), DARK_RED)}
     for i, kind in enumerate(bars):
-        hi, lo = colours[kind]
+        hi, lo = BAR_COLOURS[kind]
         y = 8 + i * 3
         cv.hline(ox + 6, ox + 9, y, hi)
         cv.hline(ox + 6, ox + 9, y + 1, lo)
@@ -367,12 +372,7 @@ def computer16(cv, ox, screen, text_lines=False):
 
 def server32(cv, ox, bars, dimmed=False):
     """The tower server of server16, drawn again for 32 x 32 (high DPI)."""
-    if dimmed:
-        outline, face, light, shade, slot = (
-            (140, 140, 140), (214, 214, 214), (240, 240, 240), (184, 184, 184), (164, 164, 164))
-    else:
-        outline, face, light, shade, slot = (
-            (40, 40, 48), (192, 192, 192), (255, 255, 255), (128, 128, 128), (72, 72, 80))
+    outline, face, light, shade, slot = server_colours(dimmed)
     cv.rect(ox + 6, 0, ox + 25, 31, face)
     cv.frame(ox + 6, 0, ox + 25, 31, outline)
     cv.set(ox + 6, 0, MASK)    # rounded corners
@@ -386,9 +386,8 @@ def server32(cv, ox, bars, dimmed=False):
         cv.rect(ox + 11, y, ox + 20, y + 1, slot)
         cv.hline(ox + 11, ox + 20, y + 2, light)
     # status bars
-    colours = {'green': ((0, 208, 0), (0, 112, 0)), 'red': ((236, 0, 0), DARK_RED)}
     for i, kind in enumerate(bars):
-        hi, lo = colours[kind]
+        hi, lo = BAR_COLOURS[kind]
         y = 15 + i * 6
         cv.rect(ox + 11, y, ox + 20, y + 1, hi)
         cv.rect(ox + 11, y + 2, ox + 20, y + 3, lo)
