@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "App.h"
+#include "Dpi.h"
 #include "GearwiseSheet.h"
 #include "MessageBox.h"
 #include "Strings.h"
@@ -121,6 +122,35 @@ CGearwisePage::~CGearwisePage() {
   m_brush.Reset();
 }
 
+namespace {
+
+// The page background drawn for 96 DPI, stretched to the screen's DPI.
+HBITMAP ScaledBackground(HINSTANCE module, UINT bitmapId) {
+  kv::CGdiObject picture(::LoadImageA(module, MAKEINTRESOURCEA(bitmapId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+  BITMAP info{};
+  if (!picture || ::GetObjectA(picture.Get(), sizeof(info), &info) != sizeof(info)) return nullptr;
+  const int width = kv::ScaleToDpi(info.bmWidth), height = kv::ScaleToDpi(info.bmHeight);
+  BITMAPINFO format{};
+  format.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  kv::CGdiObject scaled(::CreateDIBSection(nullptr, &format, DIB_RGB_COLORS, &bits, nullptr, 0));
+  HDC source = ::CreateCompatibleDC(nullptr), target = ::CreateCompatibleDC(nullptr);
+  bool drawn = false;
+  if (scaled && source && target) {
+    HGDIOBJ oldSource = ::SelectObject(source, picture.Get()), oldTarget = ::SelectObject(target, scaled.Get());
+    ::SetStretchBltMode(target, HALFTONE);
+    ::SetBrushOrgEx(target, 0, 0, nullptr);
+    drawn = ::StretchBlt(target, 0, 0, width, height, source, 0, 0, info.bmWidth, info.bmHeight, SRCCOPY) != FALSE;
+    ::SelectObject(source, oldSource);
+    ::SelectObject(target, oldTarget);
+  }
+  if (source) ::DeleteDC(source);
+  if (target) ::DeleteDC(target);
+  return drawn ? static_cast<HBITMAP>(scaled.Release()) : nullptr;
+}
+
+}  // namespace
+
 HFONT CGearwisePage::SectionFont() { return static_cast<HFONT>(g_sectionFont.Get()); }
 
 BOOL CGearwisePage::ConfirmExit(BOOL noticeShown) const {
@@ -137,11 +167,19 @@ BOOL CGearwisePage::OnInitDialog() {
   LoadBitmapPalette(bitmapId, &bitmap, &m_palette);
   bitmap.Reset();  // it only served to derive the palette
 
-  // The brush is made from the packed DIB of the resource itself.
+  // The brush is made from the packed DIB of the resource itself; above
+  // 96 DPI, where the page is larger by as much, from the picture stretched
+  // by the same factor, so that it is not repeated across the page.
   HINSTANCE module = kv::ResourceInstance();
-  if (HRSRC found = ::FindResourceA(module, MAKEINTRESOURCEA(bitmapId), MAKEINTRESOURCEA(2))) {
-    if (HGLOBAL loaded = ::LoadResource(module, found)) {
-      if (const void* dib = ::LockResource(loaded)) m_brush.Reset(::CreateDIBPatternBrushPt(dib, DIB_RGB_COLORS));
+  if (kv::ScreenDpi() > USER_DEFAULT_SCREEN_DPI) {
+    kv::CGdiObject scaled(ScaledBackground(module, bitmapId));
+    if (scaled) m_brush.Reset(::CreatePatternBrush(static_cast<HBITMAP>(scaled.Get())));
+  }
+  if (!m_brush) {
+    if (HRSRC found = ::FindResourceA(module, MAKEINTRESOURCEA(bitmapId), MAKEINTRESOURCEA(2))) {
+      if (HGLOBAL loaded = ::LoadResource(module, found)) {
+        if (const void* dib = ::LockResource(loaded)) m_brush.Reset(::CreateDIBPatternBrushPt(dib, DIB_RGB_COLORS));
+      }
     }
   }
 

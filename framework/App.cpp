@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+#include "StartupTrace.h"
+
 namespace kv {
 namespace {
 CWinApp* g_app = nullptr;
@@ -40,10 +42,12 @@ int CWinApp::Run(HINSTANCE instance, LPSTR commandLine, int showCommand) {
   m_strCmdLine = commandLine ? commandLine : "";
   m_nCmdShow = showCommand;
   if (!g_resourceInstance) g_resourceInstance = instance;
+  StartupMark("WinMain");
 
   INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS |
                                                ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES};
   ::InitCommonControlsEx(&icc);
+  StartupMark("common controls");
 
   BOOL loop = FALSE;
   try {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Prepares what every Wine run of a build needs and is safe to run again:
 #   wine-session.sh start BUILD_DIR   creates the prefix once, starts Xvfb (when no
-#                                     display is given) and a persistent wineserver
+#                                     display is given; KV_SCREEN=WxH, default
+#                                     1280x1024) and a persistent wineserver
 #   wine-session.sh stop BUILD_DIR    ends the wineserver and the Xvfb it started
 set -euo pipefail
 cmd=$1
@@ -18,7 +19,7 @@ start_xvfb() {
   if xdpyinfo -display "$display" >/dev/null 2>&1; then
     return
   fi
-  Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb "$display" -screen 0 "${KV_SCREEN:-1280x1024}x24" -nolisten tcp >/dev/null 2>&1 &
   echo $! >"$xvfb_pid_file"
   for _ in $(seq 1 100); do
     xdpyinfo -display "$display" >/dev/null 2>&1 && return

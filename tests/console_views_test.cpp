@@ -21,6 +21,7 @@
 #include "Handles.h"
 #include "LabAdmin.h"
 #include "RoleConsoleDlg.h"
+#include "ServerImages.h"
 #include "RoleTables.h"
 #include "ScriptedUser.h"
 #include "TestLab.h"
@@ -989,3 +990,20 @@ TEST_F(ConsoleViews, ListsServersOfTypes24_25And32OnlyAndEveryPassClosesItsEnume
 }
 
 }  // namespace
+
+// The server pictures: drawn at 16x16 and at 32x32, each view takes the
+// largest that the screen's small icons hold (32 from 192 DPI on).
+TEST(ServerImages, TakeTheLargestDrawnSizeThatFits) {
+  const int cases[][2] = {{16, 16}, {20, 16}, {24, 16}, {31, 16}, {32, 32}, {40, 32}, {64, 32}};
+  for (const auto& c : cases) EXPECT_EQ(ServerImageSize(c[0]), c[1]) << "small icons of " << c[0];
+  const int size = ServerImageSize(::GetSystemMetrics(SM_CXSMICON));
+  for (UINT bitmap : {IDB_TREE_IMAGES, IDB_LIST_IMAGES}) {
+    kv::CImageList list;
+    ASSERT_TRUE(LoadServerImages(list, bitmap)) << bitmap;
+    EXPECT_EQ(list.GetImageCount(), 3);
+    int cx = 0, cy = 0;
+    ::ImageList_GetIconSize(list.GetSafeHandle(), &cx, &cy);
+    EXPECT_EQ(cx, size);
+    EXPECT_EQ(cy, size);
+  }
+}

@@ -300,6 +300,8 @@ inline constexpr MenuEntry kQuaysideMenus[] = {
 inline constexpr BitmapEntry kQuaysideBitmaps[] = {
     {131, 48, 16, 0},
     {144, 48, 16, 0},
+    {231, 96, 32, 0},
+    {244, 96, 32, 0},
 };
 
 inline constexpr int kSizes32And16[] = {32, 16};
@@ -319,8 +321,12 @@ inline constexpr ProgramTables kQuayside = {
     kQuaysideBitmaps, kQuaysideIcons,   kQuaysidePlacements,
 };
 
-// Image strips of the console: three 16x16 images each.
-inline constexpr unsigned kImageStrips[] = {131, 144};
+// Image strips of the console: three images each, 16x16 and (high DPI) 32x32.
+struct ImageStrip {
+  unsigned id;
+  int size;
+};
+inline constexpr ImageStrip kImageStrips[] = {{131, 16}, {144, 16}, {231, 32}, {244, 32}};
 
 // ---------------------------------------------------------------------------
 // Gearwise

@@ -429,6 +429,108 @@ TEST_P(ProgramResources, DialogLayoutIsTidy) {
   }
 }
 
+// What a control shows that its own rectangle cannot hold, or empty: a
+// static text (wrapped as it wraps it) or a button's label.
+std::string CutText(const Control& c) {
+  const int type = TypeBits(c.className, c.item.style);
+  const bool text = SameText("Static", c.className) && type <= SS_LEFTNOWORDWRAP && type != SS_ICON;
+  const bool button = SameText("Button", c.className) && type != BS_GROUPBOX;
+  if (c.text.empty() || (!text && !button)) return std::string();
+  RECT client{};
+  GetClientRect(c.hwnd, &client);
+  HDC dc = GetDC(c.hwnd);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(c.hwnd, WM_GETFONT, 0, 0)));
+  int room = client.right;
+  if (button && type != BS_PUSHBUTTON && type != BS_DEFPUSHBUTTON)
+    room -= GetSystemMetrics(SM_CXMENUCHECK) + 4;  // the box or circle and its gap
+  RECT need{0, 0, room, 0};
+  UINT how = DT_CALCRECT | DT_EXPANDTABS | ((button || type == SS_LEFTNOWORDWRAP) ? DT_SINGLELINE : DT_WORDBREAK);
+  DrawTextA(dc, c.text.c_str(), -1, &need, how);
+  SelectObject(dc, old);
+  ReleaseDC(c.hwnd, dc);
+  if (need.right <= room && need.bottom <= client.bottom) return std::string();
+  return Describe(c) + " needs " + std::to_string(need.right) + "x" + std::to_string(need.bottom) + " of " +
+         std::to_string(room) + "x" + std::to_string(client.bottom);
+}
+
+// Both programs declare themselves DPI-aware: at 192 DPI (Wine's LogPixels,
+// read when a process starts, so the check runs in a child process started
+// with it) every visible control lies inside its dialog and every static
+// text and button label fits its control.
+// The manifest asks for common controls 6 and says that the program draws
+// itself for the screen's DPI (per monitor where Windows offers it).
+TEST_P(ProgramResources, ManifestDeclaresDpiAwareness) {
+  HRSRC found = FindResourceA(module(), MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
+  ASSERT_NE(found, nullptr);
+  const char* text = static_cast<const char*>(LockResource(LoadResource(module(), found)));
+  ASSERT_NE(text, nullptr);
+  const std::string manifest(text, SizeofResource(module(), found));
+  EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
+  EXPECT_NE(manifest.find(">true/pm</dpiAware>"), std::string::npos);
+  EXPECT_NE(manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string::npos);
+}
+
+constexpr char kHighDpiChild[] = "KV_RESOURCE_TEST_HIGH_DPI";
+constexpr DWORD kHighDpi = 192;
+
+TEST_P(ProgramResources, DialogsFitAtHighDpi) {
+  if (GetEnvironmentVariableA(kHighDpiChild, nullptr, 0) == 0) {
+    HKEY desktop = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0,
+                              KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &desktop, nullptr),
+              ERROR_SUCCESS);
+    DWORD before = 0, size = sizeof(before);
+    const bool had = RegQueryValueExA(desktop, "LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&before),
+                                      &size) == ERROR_SUCCESS;
+    RegSetValueExA(desktop, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&kHighDpi), sizeof(kHighDpi));
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    char exe[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string command = std::string("\"") + exe + "\" --gtest_filter=" + info->test_suite_name() + "." + info->name();
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    SetEnvironmentVariableA(kHighDpiChild, "1");
+    const BOOL started = CreateProcessA(exe, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    SetEnvironmentVariableA(kHighDpiChild, nullptr);
+    DWORD exitCode = 1;
+    if (started) {
+      WaitForSingleObject(pi.hProcess, 60000);
+      GetExitCodeProcess(pi.hProcess, &exitCode);
+      CloseHandle(pi.hProcess);
+      CloseHandle(pi.hThread);
+    }
+    if (had)
+      RegSetValueExA(desktop, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&before), sizeof(before));
+    else
+      RegDeleteValueA(desktop, "LogPixels");
+    RegCloseKey(desktop);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(exitCode, 0u) << "the dialogs at " << kHighDpi << " DPI: see the child's output above";
+    return;
+  }
+  SetProcessDPIAware();
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  ASSERT_EQ(dpi, static_cast<int>(kHighDpi));
+  for (const auto& d : tables().dialogs) {
+    SCOPED_TRACE("dialog " + std::to_string(d.id));
+    CreatedDialog dlg(module(), d.id);
+    ASSERT_NE(dlg.hwnd(), nullptr);
+    RECT client{};
+    GetClientRect(dlg.hwnd(), &client);
+    for (const Control& c : dlg.controls()) {
+      if (!(c.item.style & WS_VISIBLE)) continue;
+      RECT r{};
+      GetWindowRect(c.hwnd, &r);
+      MapWindowPoints(nullptr, dlg.hwnd(), reinterpret_cast<POINT*>(&r), 2);
+      EXPECT_TRUE(Contains(client, r)) << Describe(c) << " leaves the dialog";
+      EXPECT_EQ(CutText(c), "");
+    }
+  }
+}
+
 TEST_P(ProgramResources, ControlsArePlacedTogether) {
   for (const auto& p : tables().placements) {
     SCOPED_TRACE("dialog " + std::to_string(p.dialog) + ", controls " + std::to_string(p.control) + " and " +
@@ -544,49 +646,51 @@ TEST(QuaysideImages, StripsMakeThreeMaskedImages) {
   HMODULE module = ProgramModule(kQuayside.exe);
   ASSERT_NE(module, nullptr);
   InitControlsOnce();
-  for (unsigned id : kImageStrips) {
+  for (const ImageStrip& strip : kImageStrips) {
+    const unsigned id = strip.id;
+    const int n = strip.size;
     SCOPED_TRACE("bitmap " + std::to_string(id));
-    HIMAGELIST list = ImageList_LoadImageA(module, MAKEINTRESOURCEA(id), 16, 3, kImageMask, IMAGE_BITMAP, 0);
+    HIMAGELIST list = ImageList_LoadImageA(module, MAKEINTRESOURCEA(id), n, 3, kImageMask, IMAGE_BITMAP, 0);
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(ImageList_GetImageCount(list), 3);
     ImageList_Destroy(list);
 
-    // Every 16x16 image has a picture on a background of the mask colour.
+    // Every image has a picture on a background of the mask colour.
     HBITMAP bmp =
         static_cast<HBITMAP>(LoadImageA(module, MAKEINTRESOURCEA(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     ASSERT_NE(bmp, nullptr);
     HDC dc = CreateCompatibleDC(nullptr);
     HGDIOBJ old = SelectObject(dc, bmp);
     for (int image = 0; image < 3; ++image) {
-      const int x0 = image * 16;
-      for (POINT corner : {POINT{0, 0}, POINT{15, 0}, POINT{0, 15}, POINT{15, 15}}) {
+      const int x0 = image * n;
+      for (POINT corner : {POINT{0, 0}, POINT{n - 1, 0}, POINT{0, n - 1}, POINT{n - 1, n - 1}}) {
         EXPECT_EQ(GetPixel(dc, x0 + corner.x, corner.y), kImageMask)
             << "image " << image << " corner " << corner.x << "," << corner.y;
       }
       int drawn = 0;
-      for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x) drawn += GetPixel(dc, x0 + x, y) != kImageMask;
-      EXPECT_GT(drawn, 64) << "image " << image << " is nearly empty";
-      EXPECT_LT(drawn, 256) << "image " << image << " has no transparent background";
+      for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x) drawn += GetPixel(dc, x0 + x, y) != kImageMask;
+      EXPECT_GT(drawn, n * n / 4) << "image " << image << " is nearly empty";
+      EXPECT_LT(drawn, n * n) << "image " << image << " has no transparent background";
 
       // The mask colour is the background only: every pixel of it reaches
       // the image's edge through others, so no part of the picture (a shaded
       // bar, a screen) drawn in that colour turns into a hole.
-      bool outside[16][16] = {};
+      std::vector<std::vector<bool>> outside(n, std::vector<bool>(n, false));
       std::vector<POINT> todo;
-      for (int k = 0; k < 16; ++k)
-        for (POINT p : {POINT{k, 0}, POINT{k, 15}, POINT{0, k}, POINT{15, k}}) todo.push_back(p);
+      for (int k = 0; k < n; ++k)
+        for (POINT p : {POINT{k, 0}, POINT{k, n - 1}, POINT{0, k}, POINT{n - 1, k}}) todo.push_back(p);
       while (!todo.empty()) {
         POINT p = todo.back();
         todo.pop_back();
-        if (p.x < 0 || p.y < 0 || p.x > 15 || p.y > 15 || outside[p.y][p.x]) continue;
+        if (p.x < 0 || p.y < 0 || p.x >= n || p.y >= n || outside[p.y][p.x]) continue;
         if (GetPixel(dc, x0 + p.x, p.y) != kImageMask) continue;
         outside[p.y][p.x] = true;
         for (POINT n : {POINT{p.x + 1, p.y}, POINT{p.x - 1, p.y}, POINT{p.x, p.y + 1}, POINT{p.x, p.y - 1}})
           todo.push_back(n);
       }
-      for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x)
+      for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x)
           EXPECT_TRUE(outside[y][x] || GetPixel(dc, x0 + x, y) != kImageMask)
               << "image " << image << " has the mask colour inside its picture at " << x << "," << y;
     }

@@ -4,6 +4,7 @@
 #include "Messages.h"
 #include "RoleConsoleDlg.h"
 #include "RoleTables.h"
+#include "StartupTrace.h"
 #include "resource.h"
 
 namespace {
@@ -36,6 +37,7 @@ BOOL CRoleConsoleApp::InitInstance() {
     return FALSE;
   }
 
+  kv::StartupMark("registry roots");
   CRoleConsoleDlg dlg;
   dlg.Run(*this);
   return FALSE;

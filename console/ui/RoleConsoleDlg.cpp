@@ -1,9 +1,12 @@
 #include "RoleConsoleDlg.h"
 
+#include "Dpi.h"
 #include "Dunlin.h"
 #include "MessageBox.h"
 #include "Messages.h"
+#include "ServerImages.h"
 #include "ServerViews.h"
+#include "StartupTrace.h"
 #include "Toolwright.h"
 #include "resource.h"
 
@@ -13,7 +16,6 @@ constexpr char kSettingSection[] = "VODIdazur";
 constexpr char kAutoRefreshKey[] = "AutoRefresh";
 constexpr DWORD kStatusBarStyle = WS_CHILD | WS_VISIBLE | 0x8200;
 constexpr UINT kCloseWarningFlags = MB_OKCANCEL | MB_ICONWARNING | MB_TASKMODAL | MB_TOPMOST;  // 0x42031
-constexpr COLORREF kImageMask = RGB(128, 0, 0);
 // SetTimer is retried with the next identifier while it fails, this often.
 constexpr UINT_PTR kLastTimerId = 1000;
 
@@ -115,6 +117,10 @@ INT_PTR CRoleConsoleDlg::Run(kv::CWinApp& app) {
 }
 
 bool CRoleConsoleDlg::ProcessMessageTable(UINT m, WPARAM w, LPARAM l, LRESULT& r) {
+  if (m == WM_PAINT && !m_bPainted) {
+    m_bPainted = true;
+    kv::StartupMark("first paint");
+  }
   if (m == WM_PAINT && ::IsIconic(m_hWnd)) {
     PaintMinimized();
     r = 0;
@@ -126,6 +132,7 @@ bool CRoleConsoleDlg::ProcessMessageTable(UINT m, WPARAM w, LPARAM l, LRESULT& r
 void CRoleConsoleDlg::DoDataExchange(kv::CDataExchange& dx) { kv::DDX_Check(dx, IDC_AUTO_REFRESH, m_bAutoRefresh); }
 
 BOOL CRoleConsoleDlg::OnInitDialog() {
+  kv::StartupMark("dialog created");
   m_btnRemoveDistributed.AttachDlgItem(m_hWnd, IDC_REMOVE_DISTRIBUTED);
   m_btnMakePrimary.AttachDlgItem(m_hWnd, IDC_MAKE_PRIMARY);
   m_btnDeletePrimary.AttachDlgItem(m_hWnd, IDC_DELETE_PRIMARY);
@@ -138,14 +145,20 @@ BOOL CRoleConsoleDlg::OnInitDialog() {
 
   kv::SetQuestionRoot(m_hWnd);
   AddToolTips();
+  kv::StartupMark("tooltips");
   StartTimer();
+  kv::StartupMark("timer");
   CreateStatusBar();
+  kv::StartupMark("status bar");
   if (::DiscoveryAttach(0) != 0) return FALSE;
+  kv::StartupMark("discovery attach");
   ::SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
   ::SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
   InitServerViews();
+  kv::StartupMark("server views");
   m_bAutoRefresh = ::ReadToolSetting(0, kSettingSection, 0, kAutoRefreshKey, 0) != 0;
   UpdateData(FALSE);
+  kv::StartupMark("settings");
   m_bRefreshing = FALSE;
   m_bIdle = TRUE;
   return TRUE;
@@ -233,11 +246,12 @@ void CRoleConsoleDlg::CreateStatusBar() {
 }
 
 void CRoleConsoleDlg::InitServerViews() {
-  m_imlTree.CreateFromBitmap(kv::ResourceInstance(), IDB_TREE_IMAGES, 16, 3, kImageMask);
-  m_imlList.CreateFromBitmap(kv::ResourceInstance(), IDB_LIST_IMAGES, 16, 3, kImageMask);
+  LoadServerImages(m_imlTree, IDB_TREE_IMAGES);
+  LoadServerImages(m_imlList, IDB_LIST_IMAGES);
+  kv::StartupMark("image lists");
   m_treeServers.SetImageList(m_imlTree.GetSafeHandle(), TVSIL_NORMAL);
   m_listServers.SetImageList(m_imlList.GetSafeHandle(), LVSIL_SMALL);
-  m_listServers.InsertColumn(0, "", LVCFMT_LEFT, kListColumnWidth);
+  m_listServers.InsertColumn(0, "", LVCFMT_LEFT, kv::ScaleToDpi(kListColumnWidth));
 
   m_bRefreshing = TRUE;
   RunRefreshPass();

@@ -82,6 +82,7 @@ class CRoleConsoleDlg : public kv::CDialog {
   std::list<DiscoveryEntry> m_serverEntries;  // newest first
   LONG m_nGeneration;
   UINT_PTR m_nTimerId;
+  bool m_bPainted = false;  // the first WM_PAINT came (a start-up mark)
   kv::CToolTipCtrl m_tooltip;
   kv::CStatusBarCtrl m_statusBar;
   std::string m_strHint;

@@ -12,13 +12,13 @@
 #include "Dunlin.h"
 #include "Messages.h"
 #include "RoleTables.h"
+#include "ServerImages.h"
 #include "ServerPropertiesDlg.h"
 #include "Strings.h"
 #include "resource.h"
 
 namespace {
 
-constexpr COLORREF kImageMask = RGB(128, 0, 0);
 constexpr int kMemberImage = 1;
 
 }  // namespace
@@ -85,7 +85,7 @@ bool CDistributedServersPage::ProcessMessageTable(UINT m, WPARAM w, LPARAM l, LR
 BOOL CDistributedServersPage::OnInitDialog() {
   m_listServers.AttachDlgItem(m_hWnd, IDC_DISTRIBUTED_LIST);
   CServerPage::OnInitDialog();
-  m_imlServers.CreateFromBitmap(kv::ResourceInstance(), IDB_TREE_IMAGES, 16, 3, kImageMask);
+  LoadServerImages(m_imlServers, IDB_TREE_IMAGES);
   m_listServers.SetImageList(m_imlServers.GetSafeHandle(), LVSIL_SMALL);
   RECT r = m_listServers.GetWindowRect();
   m_listServers.InsertColumn(0, "Distributed Servers", LVCFMT_LEFT, (r.right - r.left) - 4);

@@ -4,6 +4,7 @@
 
 #include "Bellcast.h"
 #include "DiscoveryService.h"
+#include "Dpi.h"
 #include "Messages.h"
 #include "Prodwick.h"
 #include "RoleTables.h"
@@ -95,10 +96,12 @@ void CServerPropertiesDlg::InitProductColumns() {
   RECT r = m_listProducts.GetWindowRect();
   const int w = r.right - r.left;
   m_listProducts.InsertColumn(0, LoadResString(IDS_COL_PRODUCT), LVCFMT_LEFT, w / 2);
-  m_listProducts.InsertColumn(1, LoadResString(IDS_COL_VERSION), LVCFMT_LEFT, kVersionColumnWidth);
-  m_listProducts.InsertColumn(2, LoadResString(IDS_COL_BUILD), LVCFMT_LEFT, kBuildColumnWidth);
+  // The fixed widths are for 96 DPI; text grows with the DPI, and so do they.
+  const int version = kv::ScaleToDpi(kVersionColumnWidth), build = kv::ScaleToDpi(kBuildColumnWidth);
+  m_listProducts.InsertColumn(1, LoadResString(IDS_COL_VERSION), LVCFMT_LEFT, version);
+  m_listProducts.InsertColumn(2, LoadResString(IDS_COL_BUILD), LVCFMT_LEFT, build);
   m_listProducts.InsertColumn(3, LoadResString(IDS_COL_DESCRIPTION), LVCFMT_LEFT,
-                              w / 2 - (kVersionColumnWidth + kBuildColumnWidth + 4));
+                              w / 2 - (version + build + kv::ScaleToDpi(4)));
 }
 
 void CServerPropertiesDlg::FillProducts() {

@@ -8,6 +8,10 @@
 #define IDI_QUAYSIDE 128     // program icon, also shown in the Properties dialog
 #define IDB_LIST_IMAGES 131  // 3 x 16x16: computer (cyan), computer (red), computer (cyan)
 #define IDB_TREE_IMAGES 144  // 3 x 16x16: primary, distributed, primary known only from its members
+// The same strips drawn at 32x32, for high DPI: the small one's id + 100.
+#define kLargeServerImages 100
+#define IDB_LIST_IMAGES_32 231
+#define IDB_TREE_IMAGES_32 244
 
 // Dialogs
 #define IDD_PROPERTIES 132          // "Properties" of one server

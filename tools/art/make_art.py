@@ -15,6 +15,8 @@ byte-for-byte the same each time:
                                          cyan / red / cyan screens
     console/ui/res/ServerTree.bmp        bitmap 144: 48x16 strip, server with one
                                          green bar / two green bars / dimmed, red bar
+    console/ui/res/ServerList32.bmp      bitmap 231: the same computers, 96x32 (high DPI)
+    console/ui/res/ServerTree32.bmp      bitmap 244: the same servers, 96x32 (high DPI)
     devwizard/res/Gearwise.ico           icon 101: two stacked drives and a wrench,
                                          32x32 and 16x16, 16 colours
     devwizard/res/Notice.ico             icon 120: warning triangle, 32x32, 16 colours
@@ -22,7 +24,7 @@ byte-for-byte the same each time:
     devwizard/res/BackgroundHeader.bmp   bitmap 139: the same with a header band
 
 The strips use RGB(128, 0, 0) as the transparent (mask) colour of the image
-lists. The page backgrounds are 8 bits per pixel with a full 256-entry colour
+lists; the 32x32 strips are drawn anew at that size, not scaled. The page backgrounds are 8 bits per pixel with a full 256-entry colour
 table and no compression (pattern brushes cannot be made from RLE bitmaps).
 """
 
@@ -308,14 +310,20 @@ def ico_bytes(canvases):
 # ---------------------------------------------------------------------------
 # Quayside: image strips
 
+# The colours of the tower servers: outline, face, light, shade, slot; and of
+# their status bars: (bright, dark).
+def server_colours(dimmed):
+    if dimmed:
+        return (140, 140, 140), (214, 214, 214), (240, 240, 240), (184, 184, 184), (164, 164, 164)
+    return (40, 40, 48), (192, 192, 192), (255, 255, 255), (128, 128, 128), (72, 72, 80)
+
+
+BAR_COLOURS = {'green': ((0, 208, 0), (0, 112, 0)), 'red': ((236, 0, 0), DARK_RED)}
+
+
 def server16(cv, ox, bars, dimmed=False):
     """A tower server seen from the front."""
-    if dimmed:
-        outline, face, light, shade, slot = (
-            (140, 140, 140), (214, 214, 214), (240, 240, 240), (184, 184, 184), (164, 164, 164))
-    else:
-        outline, face, light, shade, slot = (
-            (40, 40, 48), (192, 192, 192), (255, 255, 255), (128, 128, 128), (72, 72, 80))
+    outline, face, light, shade, slot = server_colours(dimmed)
     cv.rect(ox + 3, 0, ox + 12, 15, face)
     cv.frame(ox + 3, 0, ox + 12, 15, outline)
     cv.set(ox + 3, 0, MASK)    # rounded corners
@@ -328,9 +336,8 @@ def server16(cv, ox, bars, dimmed=False):
     for y in (3, 5):
         cv.hline(ox + 6, ox + 9, y, slot)
     # status bars
-    colours = {'green': ((0, 208, 0), (0, 112, 0)), 'red': ((236, 0, 0), DARK_RED)}
     for i, kind in enumerate(bars):
-        hi, lo = colours[kind]
+        hi, lo = BAR_COLOURS[kind]
         y = 8 + i * 3
         cv.hline(ox + 6, ox + 9, y, hi)
         cv.hline(ox + 6, ox + 9, y + 1, lo)
@@ -363,6 +370,55 @@ def computer16(cv, ox, screen, text_lines=False):
     cv.hline(ox + 4, ox + 11, 13, light)
 
 
+def server32(cv, ox, bars, dimmed=False):
+    """The tower server of server16, drawn again for 32 x 32 (high DPI)."""
+    outline, face, light, shade, slot = server_colours(dimmed)
+    cv.rect(ox + 6, 0, ox + 25, 31, face)
+    cv.frame(ox + 6, 0, ox + 25, 31, outline)
+    cv.set(ox + 6, 0, MASK)    # rounded corners
+    cv.set(ox + 25, 0, MASK)
+    cv.vline(ox + 7, 1, 30, light)
+    cv.hline(ox + 7, ox + 24, 1, light)
+    cv.vline(ox + 24, 2, 30, shade)
+    cv.hline(ox + 8, ox + 24, 30, shade)
+    # two drive bays, each a slot with a lit lower edge
+    for y in (5, 9):
+        cv.rect(ox + 11, y, ox + 20, y + 1, slot)
+        cv.hline(ox + 11, ox + 20, y + 2, light)
+    # status bars
+    for i, kind in enumerate(bars):
+        hi, lo = BAR_COLOURS[kind]
+        y = 15 + i * 6
+        cv.rect(ox + 11, y, ox + 20, y + 1, hi)
+        cv.rect(ox + 11, y + 2, ox + 20, y + 3, lo)
+
+
+def computer32(cv, ox, screen, text_lines=False):
+    """The monitor of computer16, drawn again for 32 x 32 (high DPI)."""
+    outline, body, light, shade = (48, 48, 56), (192, 192, 192), (255, 255, 255), (128, 128, 128)
+    scr, scr_hi, scr_lo = screen
+    cv.rect(ox + 2, 2, ox + 29, 22, body)
+    cv.frame(ox + 2, 2, ox + 29, 22, outline)
+    cv.hline(ox + 3, ox + 28, 3, light)
+    cv.vline(ox + 3, 3, 21, light)
+    cv.hline(ox + 3, ox + 28, 21, shade)
+    cv.vline(ox + 28, 4, 21, shade)
+    cv.rect(ox + 6, 6, ox + 25, 17, scr)
+    cv.hline(ox + 6, ox + 25, 6, scr_lo)
+    cv.vline(ox + 6, 6, 17, scr_lo)
+    cv.rect(ox + 20, 8, ox + 23, 9, scr_hi)
+    cv.rect(ox + 22, 10, ox + 23, 11, scr_hi)
+    if text_lines:
+        cv.rect(ox + 10, 10, ox + 18, 11, scr_lo)
+        cv.rect(ox + 10, 14, ox + 16, 15, scr_lo)
+    cv.rect(ox + 24, 19, ox + 25, 19, (0, 200, 0))  # power lamp
+    # stand
+    cv.rect(ox + 12, 23, ox + 19, 25, shade)
+    cv.rect(ox + 6, 26, ox + 25, 29, body)
+    cv.frame(ox + 6, 26, ox + 25, 29, outline)
+    cv.hline(ox + 7, ox + 24, 27, light)
+
+
 def strip_tree():
     cv = Canvas(48, 16, MASK)
     server16(cv, 0, ['green'])
@@ -378,6 +434,24 @@ def strip_list():
     computer16(cv, 0, cyan)
     computer16(cv, 16, red)
     computer16(cv, 32, cyan, text_lines=True)
+    return cv
+
+
+def strip_tree32():
+    cv = Canvas(96, 32, MASK)
+    server32(cv, 0, ['green'])
+    server32(cv, 32, ['green', 'green'])
+    server32(cv, 64, ['red'], dimmed=True)
+    return cv
+
+
+def strip_list32():
+    cv = Canvas(96, 32, MASK)
+    cyan = ((0, 224, 224), (200, 255, 255), (0, 128, 128))
+    red = ((232, 24, 24), (255, 160, 160), DARK_RED)
+    computer32(cv, 0, cyan)
+    computer32(cv, 32, red)
+    computer32(cv, 64, cyan, text_lines=True)
     return cv
 
 
@@ -697,6 +771,9 @@ def main():
     tree, lst = strip_tree(), strip_list()
     write(os.path.join(console, "ServerTree.bmp"), bmp8_bytes(tree, palette_exact(tree.px)))
     write(os.path.join(console, "ServerList.bmp"), bmp8_bytes(lst, palette_exact(lst.px)))
+    tree32, lst32 = strip_tree32(), strip_list32()
+    write(os.path.join(console, "ServerTree32.bmp"), bmp8_bytes(tree32, palette_exact(tree32.px)))
+    write(os.path.join(console, "ServerList32.bmp"), bmp8_bytes(lst32, palette_exact(lst32.px)))
     write(os.path.join(console, "Quayside.ico"), ico_bytes([icon_console(32), icon_console(16)]))
 
     write(os.path.join(wizard, "Gearwise.ico"), ico_bytes([icon_wizard(32), icon_wizard(16)]))
