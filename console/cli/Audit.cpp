@@ -151,7 +151,7 @@ int AuditReport::ExitStatus() const {
   return notChecked.empty() ? 0 : 3;
 }
 
-AuditReport RunAudit(const GivenCredentials& given) {
+AuditReport RunAudit(const GivenCredentials& given, std::vector<ServerRead>* reads) {
   AuditReport report;
   std::vector<std::string> order;
   std::set<std::string> seen;
@@ -245,6 +245,12 @@ AuditReport RunAudit(const GivenCredentials& given) {
     }
     CompareWithLocal(server, s, report.findings);
   }
+  if (reads)
+    for (const std::string& server : order) {
+      const ServerState& s = states[server];
+      reads->push_back({server, s.checked, s.reason, !s.damage.empty(), s.hasRecord ? PrimaryOf(s.record) : "", s.list,
+                        !s.localDamage.empty(), s.hasLocal ? PrimaryOf(s.local) : ""});
+    }
   return report;
 }
 

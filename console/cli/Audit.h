@@ -37,10 +37,23 @@ struct AuditReport {
   int ExitStatus() const;
 };
 
+// What the audit read of one server, on the server itself.
+struct ServerRead {
+  std::string server;
+  bool read = false;     // its record and list were read
+  std::string reason;    // why not
+  bool damaged = false;  // its record is damaged
+  std::string primary;   // the primary its record names; empty without a record
+  std::vector<std::string> list;
+  bool localDamaged = false;  // the local table's copy of its record is damaged
+  std::string localPrimary;   // the primary that copy names; empty without one
+};
+
 // Starts from every primary and distributed server of the local table and
 // follows the names found in lists and records. Servers without stored
 // credentials are reached with the given ones, when there are some for them.
-AuditReport RunAudit(const GivenCredentials& given);
+// reads, when given, receives what was read of each server, in the order read.
+AuditReport RunAudit(const GivenCredentials& given, std::vector<ServerRead>* reads = nullptr);
 
 // Puts one repairable finding right on the list's owner: removes a stale or
 // self entry, or adds a missing member. Returns 0 or the status; the reason
