@@ -712,6 +712,11 @@ TEST_F(KvrolesTool, ExportPlanApplyAndApplyAgain) {
                   "cannot be done: KITE: the file makes it a distributed server of FALCON; the local table "
                   "shows that KITE has no role, but it could not be read: "))
       << drift.out;
+  ToolRun refused = RunKvroles("apply" + quoted + " --yes");
+  EXPECT_EQ(1u, refused.code) << refused.out;
+  EXPECT_TRUE(Has(refused.err, "apply: nothing was changed: the file cannot be applied as it stands")) << refused.err;
+  EXPECT_FALSE(Has(refused.out, "done: [")) << refused.out;
+  EXPECT_EQ("-", OwnRecord("KITE"));
   PasswordFile kite("kvroles-apply-kite.txt", "KITE Administrator kite-pw");
   ToolRun read = RunKvroles("plan" + quoted + " --credentials \"" + kite.path + "\"");
   EXPECT_EQ(1u, read.code) << read.out;

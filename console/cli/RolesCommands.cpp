@@ -66,8 +66,12 @@ void PrintPlan(const RolePlan& plan, const std::string& path, size_t disagreemen
     PrintLine("plan: the SAN's roles are as " + path + " says: nothing to do");
     return;
   }
+  if (plan.steps.empty()) {
+    PrintLine("plan: no transactions: what cannot be done is named above");
+    return;
+  }
   PrintLine("plan: " + Count(plan.steps.size(), "transaction") +
-            (plan.blocked.empty() ? "" : ", and what cannot be done above") + ":");
+            (plan.blocked.empty() ? ":" : " (apply runs none while what cannot be done is named above):"));
   for (size_t i = 0; i < plan.steps.size(); ++i)
     PrintLine("  " + std::to_string(i + 1) + ". " + CommandText(plan.steps[i].change) + ": " + plan.steps[i].reason);
   std::fflush(stdout);
@@ -114,8 +118,12 @@ int ExportRoles(bool json, const GivenCredentials& given) {
   return file.notRead.empty() ? kDone : kNotAllRead;
 }
 
-int PlanRoles(const std::string& path, const GivenCredentials& given) {
-  AttachedTable table;
+namespace {
+
+// Checks the file, reads the SAN and prints the plan. The local table stays
+// attached while the caller runs it. -1 when there is a plan to run, else
+// the exit status.
+int ShowPlan(const std::string& path, const GivenCredentials& given, const AttachedTable& table, RolePlan& plan) {
   if (!table.ok) {
     PrintMessage("the local discovery table cannot be opened");
     return kFailed;
@@ -123,28 +131,28 @@ int PlanRoles(const std::string& path, const GivenCredentials& given) {
   RolesFile file;
   if (!LoadRolesFile(path, file)) return kBadFile;
   size_t disagreements = 0;
-  const SanRoles san = ReadSan(given, &disagreements);
-  const RolePlan plan = MakeRolePlan(file, san);
+  plan = MakeRolePlan(file, ReadSan(given, &disagreements));
   PrintPlan(plan, path, disagreements);
-  return plan.steps.empty() && plan.blocked.empty() ? kDone : kFailed;
+  if (plan.blocked.empty()) return plan.steps.empty() ? kDone : -1;
+  return kFailed;
+}
+
+}  // namespace
+
+int PlanRoles(const std::string& path, const GivenCredentials& given) {
+  AttachedTable table;
+  RolePlan plan;
+  const int status = ShowPlan(path, given, table, plan);
+  return status < 0 ? kFailed : status;
 }
 
 int ApplyRoles(const std::string& path, bool yes, const GivenCredentials& given) {
   AttachedTable table;
-  if (!table.ok) {
-    PrintMessage("the local discovery table cannot be opened");
-    return kFailed;
-  }
-  RolesFile file;
-  if (!LoadRolesFile(path, file)) return kBadFile;
-  size_t disagreements = 0;
-  const RolePlan plan = MakeRolePlan(file, ReadSan(given, &disagreements));
-  PrintPlan(plan, path, disagreements);
-  if (!plan.blocked.empty()) {
+  RolePlan plan;
+  const int status = ShowPlan(path, given, table, plan);
+  if (status == kFailed && !plan.blocked.empty())
     PrintMessage("apply: nothing was changed: the file cannot be applied as it stands");
-    return kFailed;
-  }
-  if (plan.steps.empty()) return kDone;
+  if (status >= 0) return status;
 
   GivenCredentials carried = given;
   for (const PlanStep& step : plan.steps)
