@@ -772,6 +772,15 @@ TEST_F(KvrolesTool, BadRolesFilesAreRefusedNamingThePlace) {
   EXPECT_EQ(before, Records({"OSPREY", "HERON", "KITE", "FALCON", "CURLEW"}));
   EXPECT_EQ((std::vector<std::string>{"HERON", "KITE"}), kvlab::ListMembers("OSPREY"));
   EXPECT_EQ(2u, RunKvroles("apply Z:\\no\\such\\file.json --yes").code);
+
+  // A record naming a server that holds another role is no role the file
+  // can state: export names it not read, with the reason, never guessed.
+  ASSERT_EQ(0, kvlab::SetRole("HERON", "KITE", "Administrator", "heron-pw"));
+  ToolRun exported = RunKvroles("export --json");
+  EXPECT_EQ(3u, exported.code) << exported.out << exported.err;
+  EXPECT_EQ(Json::parse(R"({"version": 1, "primaries": {"FALCON": [], "OSPREY": ["KITE"]}, "notRead": ["HERON"]})"),
+            Json::parse(exported.out, nullptr, false));
+  EXPECT_TRUE(Has(exported.err, "not read: HERON: its record names KITE, which is not a primary")) << exported.err;
 }
 
 // Without a lab (the path a Windows server takes) every call goes to the
