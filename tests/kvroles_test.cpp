@@ -16,6 +16,7 @@
 #include "DamagedRecords.h"
 #include "LabAdmin.h"
 #include "LabFault.h"
+#include "Plan.h"
 #include "TestLab.h"
 
 namespace {
@@ -592,6 +593,274 @@ std::string SystemLine(DWORD status) {
                  nullptr);
   std::string line = text;
   return line.substr(0, line.find_first_of("\r\n"));
+}
+
+// --- export, plan and apply -----------------------------------------------
+
+// A roles file in the temporary folder, removed at the end.
+struct RolesFileOnDisk : PasswordFile {
+  explicit RolesFileOnDisk(const std::string& name, const std::string& text) : PasswordFile(name, text) {}
+};
+
+// Each of parts found in text, in this order.
+void ExpectInOrder(const std::string& text, const std::vector<std::string>& parts, const std::string& what) {
+  size_t at = 0;
+  for (const std::string& part : parts) {
+    at = text.find(part, at);
+    ASSERT_NE(std::string::npos, at) << what << ": " << part << "\n" << text;
+  }
+}
+
+std::map<std::string, std::string> Records(std::initializer_list<const char*> servers) {
+  std::map<std::string, std::string> out;
+  for (const char* s : servers) out[s] = OwnRecord(s);
+  return out;
+}
+
+// The plan alone, on SANs that the default lab does not give: the order the
+// transactions need, and what they cannot do.
+TEST(RolePlanOrder, EachCaseGivesTheTransactionsInAnOrderTheyCanRunIn) {
+  using Roles = std::map<std::string, std::vector<std::string>>;
+  const struct {
+    const char* what;
+    Roles san;                     // primaries and members as the records say
+    std::vector<std::string> odd;  // "S>P": S's record names P, which holds none; "S?P": not known, the
+                                   // local table naming P ("S?": naming none)
+    Roles file;
+    std::vector<std::string> notRead;
+    std::vector<std::string> steps;
+    size_t blocked;
+  } cases[] = {
+      {"as the file says", {{"A", {"B"}}}, {}, {{"A", {"B"}}}, {}, {}, 0},
+      {"a primary and its member change places",
+       {{"A", {"B"}}},
+       {},
+       {{"B", {"A"}}},
+       {},
+       {"make-primary B", "delete-primary A", "assign B A"},
+       0},
+      {"all roles taken away", {{"A", {"B", "C"}}}, {}, {}, {}, {"remove A B", "remove A C", "delete-primary A"}, 0},
+      {"a member moves to a new primary",
+       {{"A", {"B", "C"}}, {"D", {}}},
+       {},
+       {{"A", {"B"}}, {"D", {}}, {"E", {"C"}}},
+       {},
+       {"make-primary E", "assign E C"},
+       0},
+      {"a record naming a server without one",
+       {{"A", {}}},
+       {"B>X"},
+       {{"X", {"B"}}, {"A", {}}},
+       {},
+       {"remove X B", "make-primary X", "assign X B"},
+       0},
+      {"a primary whose member the file leaves", {{"A", {"B"}}}, {}, {}, {"B"}, {}, 1},
+      {"a server whose role is not known", {{"A", {}}}, {"T?A"}, {{"A", {}}}, {}, {}, 1},
+      {"the same, left by the file", {{"A", {}}}, {"T?A"}, {{"A", {}}}, {"T"}, {}, 0},
+      {"the same, shown locally as the file says", {{"A", {}}}, {"T?A"}, {{"A", {"T"}}}, {}, {}, 0},
+      {"the same, shown locally otherwise", {{"A", {}}}, {"T?"}, {{"A", {"T"}}}, {}, {}, 1},
+  };
+  for (const auto& c : cases) {
+    SanRoles san;
+    for (const auto& [p, members] : c.san) {
+      san.roles[p] = {CurrentRole::Primary, p};
+      for (const std::string& m : members) san.roles[m] = {CurrentRole::Distributed, p};
+    }
+    for (const std::string& o : c.odd) {
+      const size_t mark = o.find('?');
+      if (mark != std::string::npos) {
+        san.unknown[o.substr(0, mark)] = "it could not be read";
+        san.shownLocally[o.substr(0, mark)] = {o.size() > mark + 1 ? CurrentRole::Distributed : CurrentRole::None,
+                                               o.substr(mark + 1)};
+      } else {
+        san.roles[o.substr(0, o.find('>'))] = {CurrentRole::NamesNoRecord, o.substr(o.find('>') + 1)};
+      }
+    }
+    RolesFile file;
+    file.primaries = c.file;
+    file.notRead = c.notRead;
+    const RolePlan plan = MakeRolePlan(file, san);
+    std::vector<std::string> steps;
+    for (const PlanStep& step : plan.steps) {
+      const RoleChange& ch = step.change;
+      const char* op = ch.op == RoleOp::Assign        ? "assign "
+                       : ch.op == RoleOp::Remove      ? "remove "
+                       : ch.op == RoleOp::MakePrimary ? "make-primary "
+                                                      : "delete-primary ";
+      steps.push_back(op + (ch.primary.empty() ? "" : ch.primary + " ") + ch.server);
+      EXPECT_FALSE(step.reason.empty()) << c.what;
+    }
+    EXPECT_EQ(c.steps, steps) << c.what;
+    EXPECT_EQ(c.blocked, plan.blocked.size()) << c.what;
+    // What the SAN holds, as a file, asks for nothing more.
+    if (c.odd.empty()) {
+      EXPECT_TRUE(MakeRolePlan(RolesFileOf(san), san).steps.empty()) << c.what;
+    }
+  }
+}
+
+TEST_F(KvrolesTool, ExportPlanApplyAndApplyAgain) {
+  ToolRun exported = RunKvroles("export --json");
+  ASSERT_EQ(0u, exported.code) << exported.err;
+  EXPECT_EQ(Json::parse(R"({"version": 1, "primaries": {"FALCON": [], "OSPREY": ["HERON", "KITE"]}, "notRead": []})"),
+            Json::parse(exported.out));
+  EXPECT_EQ(0u, exported.out.find("{\r\n  \"version\": 1,\r\n  \"primaries\": {\r\n    \"FALCON\": [],"))
+      << exported.out;
+  ToolRun text = RunKvroles("export");
+  EXPECT_EQ("FALCON: no distributed servers\r\nOSPREY: HERON, KITE\r\n", text.out);
+
+  // A new primary with two members (one moved from OSPREY), a member moved
+  // between primaries, and OSPREY deleted as a primary and assigned to FALCON.
+  Json edited = Json::parse(exported.out);
+  edited["primaries"] = {{"PLOVER", {"HERON", "PETREL"}}, {"FALCON", {"KITE", "OSPREY"}}};
+  RolesFileOnDisk file("kvroles-roles.json", edited.dump(2));
+  const std::string quoted = " \"" + file.path + "\"";
+  const std::vector<std::string> steps = {
+      "1. make-primary PLOVER: PLOVER has no role; the file makes it a primary",
+      "2. assign PLOVER HERON: HERON is a distributed server of OSPREY; the file makes it a distributed server of "
+      "PLOVER (one Assign moves it off OSPREY's list)",
+      "3. assign FALCON KITE: ",
+      "4. assign PLOVER PETREL: PETREL has no role; ",
+      "5. delete-primary OSPREY: OSPREY is a primary; the file makes it a distributed server of FALCON",
+      "6. assign FALCON OSPREY: "};
+  const auto before = Records({"OSPREY", "HERON", "KITE", "FALCON", "PLOVER", "PETREL"});
+  ToolRun plan = RunKvroles("plan" + quoted);
+  EXPECT_EQ(1u, plan.code) << plan.out << plan.err;
+  ExpectInOrder(plan.out, steps, "plan");
+  EXPECT_TRUE(Has(plan.out, "plan: 6 transactions")) << plan.out;
+  EXPECT_EQ(before, Records({"OSPREY", "HERON", "KITE", "FALCON", "PLOVER", "PETREL"}));
+
+  // Half way: PETREL refuses the password given for it. What was done, what
+  // failed with the console's text and what remains are named, and the audit
+  // finds the SAN whole.
+  PasswordFile wrong("kvroles-apply-wrong.txt", "PLOVER Administrator plover-pw\r\nPETREL Administrator nope");
+  ToolRun half = RunKvroles("apply" + quoted + " --yes --credentials \"" + wrong.path + "\"");
+  EXPECT_EQ(1u, half.code) << half.out << half.err;
+  ExpectInOrder(half.out,
+                {"done: [1/6] make-primary PLOVER: PLOVER is a primary server",
+                 "done: [3/6] assign FALCON KITE: KITE is a distributed server of FALCON",
+                 "apply: stopped at transaction 4 of 6:", "  done: make-primary PLOVER", "  done: assign FALCON KITE",
+                 "  failed: assign PLOVER PETREL: Failed to connect to \\\\PETREL: " + SystemLine(ERROR_LOGON_FAILURE),
+                 "  not done: delete-primary OSPREY", "  not done: assign FALCON OSPREY"},
+                "apply, wrong password");
+  EXPECT_EQ((std::map<std::string, std::string>{{"OSPREY", "OSPREY"},
+                                                {"HERON", "PLOVER"},
+                                                {"KITE", "FALCON"},
+                                                {"FALCON", "FALCON"},
+                                                {"PLOVER", "PLOVER"},
+                                                {"PETREL", "-"}}),
+            Records({"OSPREY", "HERON", "KITE", "FALCON", "PLOVER", "PETREL"}));
+  ToolRun audit = RunKvroles("audit");
+  EXPECT_EQ(0u, audit.code) << audit.out;
+
+  // What remains, asked on the terminal: yes to the first, no to the next.
+  PasswordFile right("kvroles-apply.txt", "PETREL Administrator petrel-pw");
+  const std::string rightArgs = " --credentials \"" + right.path + "\"";
+  ToolRun asked = RunKvroles("apply" + quoted + rightArgs, "y\nn\n");
+  EXPECT_EQ(1u, asked.code) << asked.out << asked.err;
+  ExpectInOrder(asked.err, {"[1/3] assign PLOVER PETREL: ", "? [y/N]", "[2/3] delete-primary OSPREY: ", "? [y/N]"},
+                "asked");
+  ExpectInOrder(asked.out,
+                {"plan: 3 transactions", "done: [1/3] assign PLOVER PETREL", "  declined: delete-primary OSPREY",
+                 "  not done: assign FALCON OSPREY"},
+                "asked");
+  ToolRun rest = RunKvroles("apply" + quoted + " --yes" + rightArgs);
+  EXPECT_EQ(0u, rest.code) << rest.out << rest.err;
+  EXPECT_TRUE(Has(rest.out, "apply: done 2 of 2; the SAN's roles are as")) << rest.out;
+  EXPECT_FALSE(Has(half.out + half.err + asked.out + asked.err + rest.out + rest.err, "-pw"));
+
+  ToolRun again = RunKvroles("export --json");
+  EXPECT_EQ(0u, again.code) << again.err;
+  EXPECT_EQ(edited, Json::parse(again.out));
+  EXPECT_EQ((std::vector<std::string>{"HERON", "PETREL"}), kvlab::ListMembers("PLOVER"));
+  EXPECT_EQ((std::vector<std::string>{"KITE", "OSPREY"}), kvlab::ListMembers("FALCON"));
+  EXPECT_EQ(0u, RunKvroles("audit").code);
+  ToolRun same = RunKvroles("plan" + quoted);
+  EXPECT_EQ(0u, same.code) << same.out << same.err;
+  EXPECT_TRUE(Has(same.out, "plan: the SAN's roles are as ")) << same.out;
+  ToolRun nothing = RunKvroles("apply" + quoted + " --yes");
+  EXPECT_EQ(0u, nothing.code) << nothing.out << nothing.err;
+  EXPECT_TRUE(Has(nothing.out, "nothing to do")) << nothing.out;
+  EXPECT_FALSE(Has(nothing.out, "done:")) << nothing.out;
+
+  // Drift: Force to Remove of KITE is named against the file; KITE then has
+  // no stored credentials, so its own record is read with given ones.
+  ASSERT_EQ(0u, RunKvroles("force-remove KITE --yes").code);
+  ToolRun drift = RunKvroles("plan" + quoted);
+  EXPECT_EQ(1u, drift.code) << drift.out;
+  EXPECT_TRUE(Has(drift.out,
+                  "cannot be done: KITE: the file makes it a distributed server of FALCON; the local table "
+                  "shows that KITE has no role, but it could not be read: "))
+      << drift.out;
+  ToolRun refused = RunKvroles("apply" + quoted + " --yes");
+  EXPECT_EQ(1u, refused.code) << refused.out;
+  EXPECT_TRUE(Has(refused.err, "apply: nothing was changed: the file cannot be applied as it stands")) << refused.err;
+  EXPECT_FALSE(Has(refused.out, "done: [")) << refused.out;
+  EXPECT_EQ("-", OwnRecord("KITE"));
+  PasswordFile kite("kvroles-apply-kite.txt", "KITE Administrator kite-pw");
+  ToolRun read = RunKvroles("plan" + quoted + " --credentials \"" + kite.path + "\"");
+  EXPECT_EQ(1u, read.code) << read.out;
+  ExpectInOrder(read.out,
+                {"note: kvroles audit finds 1 disagreement between records and lists", "plan: 1 transaction:",
+                 "1. assign FALCON KITE: KITE has no role; the file makes it a distributed server of FALCON"},
+                "drift");
+}
+
+// Bad files change nothing: each is refused before anything is read or
+// changed, with exit status 2 and the place in the file.
+TEST_F(KvrolesTool, BadRolesFilesAreRefusedNamingThePlace) {
+  const struct {
+    std::string text;
+    std::string place, problem;
+  } cases[] = {
+      {"{\n  \"version\": 1,\n  \"primaries\": {\"OSPREY\": [\"HERON\" \"KITE\"]}\n}", "line 3, column ",
+       "not well-formed JSON"},
+      {"", "line 2, column 1", "unexpected end of input"},
+      {R"({"version": 2, "primaries": {}})", "version: ", "2 is not a version this kvroles reads"},
+      {R"({"primaries": {}, "notRead": []})", "version: ", "missing"},
+      {R"({"version": 1, "primary": {"OSPREY": []}})", "primary: ", "not a key of a roles file"},
+      {R"({"version": 1, "primaries": {"OSPREY": ["HERON", "NOSUCH"]}})",
+       "primaries.OSPREY[1]: ", "NOSUCH is not in the local discovery table"},
+      {R"({"version": 1, "primaries": {"FALCON": ["WREN"]}})",
+       "primaries.FALCON[0]: ", "WREN is not in the local discovery table"},
+      {R"({"version": 1, "primaries": {"OSPREY": ["HERON"], "FALCON": ["KITE", "HERON"]}})",
+       "primaries.OSPREY[0]: ", "HERON is named twice (also at primaries.FALCON[1])"},
+      {R"({"version": 1, "primaries": {"OSPREY": ["HERON"], "OSPREY": []}})", "primaries: ", "OSPREY is named twice"},
+      {R"({"version": 1, "primaries": {"OSPREY": ["KITE"]}, "notRead": ["KITE"]})",
+       "notRead[0]: ", "KITE is named twice"},
+      {R"({"version": 1, "primaries": {"OSPREY": [], "FALCON": ["OSPREY"]}})",
+       "primaries.FALCON[0]: ", "OSPREY is a primary (primaries.OSPREY) and cannot be a distributed server of FALCON"},
+      {R"({"version": 1, "primaries": {"OSPREY": ["OSPREY"]}})",
+       "primaries.OSPREY[0]: ", "cannot be a distributed server of itself"},
+      {R"({"version": 1, "primaries": {"OSPREY": [7]}})", "primaries.OSPREY[0]: ", "7 is not a server name"},
+      {R"({"version": 1, "primaries": {"OSPREY": "HERON"}})", "primaries.OSPREY: ", "not an array"},
+      {R"({"version": 1, "primaries": []})", "primaries: ", "not an object"},
+  };
+  const auto before = Records({"OSPREY", "HERON", "KITE", "FALCON", "CURLEW"});
+  int n = 0;
+  for (const auto& c : cases) {
+    RolesFileOnDisk file("kvroles-bad.json", c.text);
+    const std::string command = (n++ % 2 ? "plan \"" : "apply --yes \"") + file.path + "\"";
+    ToolRun run = RunKvroles(command);
+    EXPECT_EQ(2u, run.code) << c.text << "\n" << run.out << run.err;
+    EXPECT_TRUE(Has(run.err, c.place + c.problem) || (Has(run.err, c.place) && Has(run.err, c.problem)))
+        << c.text << "\n"
+        << run.err;
+    EXPECT_TRUE(Has(run.err, "nothing was changed")) << run.err;
+    EXPECT_EQ("", run.out) << c.text;
+  }
+  EXPECT_EQ(before, Records({"OSPREY", "HERON", "KITE", "FALCON", "CURLEW"}));
+  EXPECT_EQ((std::vector<std::string>{"HERON", "KITE"}), kvlab::ListMembers("OSPREY"));
+  EXPECT_EQ(2u, RunKvroles("apply Z:\\no\\such\\file.json --yes").code);
+
+  // A record naming a server that holds another role is no role the file
+  // can state: export names it not read, with the reason, never guessed.
+  ASSERT_EQ(0, kvlab::SetRole("HERON", "KITE", "Administrator", "heron-pw"));
+  ToolRun exported = RunKvroles("export --json");
+  EXPECT_EQ(3u, exported.code) << exported.out << exported.err;
+  EXPECT_EQ(Json::parse(R"({"version": 1, "primaries": {"FALCON": [], "OSPREY": ["KITE"]}, "notRead": ["HERON"]})"),
+            Json::parse(exported.out, nullptr, false));
+  EXPECT_TRUE(Has(exported.err, "not read: HERON: its record names KITE, which is not a primary")) << exported.err;
 }
 
 // Without a lab (the path a Windows server takes) every call goes to the

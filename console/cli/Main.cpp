@@ -19,11 +19,13 @@
 #include "Dunlin.h"
 #include "Messages.h"
 #include "ProgressLine.h"
+#include "RoleChange.h"
 #include "RoleTables.h"
+#include "RolesCommands.h"
+#include "RolesFile.h"
 #include "ServerTable.h"
 #include "Strings.h"
 #include "TerminalUser.h"
-#include "Transactions.h"
 #include "resource.h"
 
 namespace {
@@ -31,7 +33,6 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr int kDone = 0, kFailed = 1, kBadCommandLine = 2;
-constexpr size_t kMaxNameLength = 23;        // a record's primary name field holds 23 characters and its NUL
 constexpr size_t kMaxCredentialLength = 23;  // what the credentials dialog accepts
 
 const char kUsage[] =
@@ -44,14 +45,17 @@ const char kUsage[] =
     "  make-primary SERVER              make SERVER a primary server\n"
     "  delete-primary SERVER            take a primary without distributed servers out of its role\n"
     "  force-remove SERVER              clear SERVER's record, leaving its primary's list as it is\n"
-    "role commands and repair take: --yes (accept the confirmations the console would ask for),\n"
+    "  export [--json]                  the roles as the servers hold them (--json: a roles file)\n"
+    "  plan FILE                        the role transactions that would make the roles as FILE says\n"
+    "  apply FILE [--yes]               run them in order, asking before each unless --yes\n"
+    "role commands, repair and apply take: --yes (accept the confirmations the console would ask for),\n"
     "  --user USER --password-file FILE (credentials for a server that has none stored)\n"
-    "audit, repair and role commands take: --credentials FILE (lines \"SERVER USER PASSWORD\":\n"
-    "  credentials for the servers named that have none stored)\n"
-    "exit status: 0 done, 1 failed or disagreements found, 2 bad command line,\n"
-    "  3 nothing disagrees but some servers could not be checked\n"
-    "audit and repair take: --parallel N (servers read at once, 1 to 64; default 16; on a console,\n"
-    "  how far the reading has come shows on standard error)\n";
+    "audit, repair, export, plan, apply and the role commands take: --credentials FILE\n"
+    "  (lines \"SERVER USER PASSWORD\": credentials for the servers named that have none stored)\n"
+    "exit status: 0 done, 1 failed or disagreements found (plan: something to do), 2 bad command line\n"
+    "  or roles file, 3 nothing disagrees but some servers could not be checked (export: read)\n"
+    "audit, repair, export, plan and apply take: --parallel N (servers read at once, 1 to 64;\n"
+    "  default 16; on a console, how far the reading has come shows on standard error)\n";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) PrintMessage(problem);
@@ -68,10 +72,6 @@ struct Options {
   unsigned parallel = kDefaultParallel;
   bool haveParallel = false;
 };
-
-bool ValidServerName(const std::string& name) {
-  return !name.empty() && name.size() <= kMaxNameLength && name.find_first_of("\\/ \t") == std::string::npos;
-}
 
 // The first line of the file, without its line break. False when it cannot
 // be read or is too long; the text itself is never printed.
@@ -174,17 +174,7 @@ std::string Shown(const std::string& text) { return kv::EscapeControlBytes(text)
 void PrintLine(const std::string& text) { std::printf("%s\n", Shown(text).c_str()); }
 
 // Names are in the ANSI code page; JSON is UTF-8.
-Json Utf8(const std::string& text) {
-  if (text.empty()) return Json(text);
-  int wide = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(wide > 0 ? wide : 0), L'\0');
-  if (wide > 0) ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), w.data(), wide);
-  int bytes = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
-  if (bytes > 0)
-    ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), bytes, nullptr, nullptr);
-  return Json(out);
-}
+Json Utf8(const std::string& text) { return Json(AnsiToUtf8(text)); }
 
 Json Utf8OrNull(const std::string& text) { return text.empty() ? Json() : Utf8(text); }
 
@@ -293,16 +283,6 @@ int Audit(const Options& o, const GivenCredentials& given) {
   return report.ExitStatus();
 }
 
-// Asks on the terminal; anything but y or yes (and the end of input) is no.
-bool AskYes(const std::string& question) {
-  std::fprintf(stderr, "%s? [y/N] ", question.c_str());
-  std::fflush(stderr);
-  char line[64] = "";
-  if (!std::fgets(line, sizeof(line), stdin)) return false;
-  std::string answer = OneLine(line);
-  return answer == "y" || answer == "Y" || answer == "yes";
-}
-
 int Repair(const Options& o, const GivenCredentials& given) {
   AuditReport before = AuditWithProgress(o, given);
   bool failed = false;
@@ -406,43 +386,29 @@ int RoleCommand(const Options& o, const GivenCredentials& given) {
 
   CTerminalUser user(o.yes, given);
   CScopedRoleStoreUser face(user);
-  const std::string& a = o.names[0];
-  const std::string s = o.names.size() > 1 ? o.names[1] : a;
-  DWORD status = 0;
-  ExpectedState expected = ExpectedState::NoRecord();
-  std::string done;
-  if (o.command == "assign") {
-    status = AssignDistributed(a.c_str(), s.c_str());
-    expected = ExpectedState::Names(a);
-    done = s + " is a distributed server of " + a;
-  } else if (o.command == "remove") {
-    status = RemoveDistributed(a.c_str(), s.c_str());
-    done = s + " is no longer a distributed server of " + a;
-  } else if (o.command == "make-primary") {
-    status = MakePrimary(s.c_str());
-    expected = ExpectedState::Names(s);
-    done = s + " is a primary server";
-  } else if (o.command == "delete-primary") {
-    status = DeletePrimary(s.c_str());
-    done = s + " is no longer a primary server";
-  } else {
-    // The console asks before it forces the removal.
-    if (!user.Confirm(FormatResString(IDS_FORCE_REMOVE_QUESTION, s), LoadResString(IDS_FORCE_REMOVE_CAPTION)))
-      status = SessionCancelled;
-    else
-      status = ForceRemoveDistributed(s.c_str());
-    done = s + " has no role; its former primary's list still names it";
-  }
-  if (status == SessionCancelled) {
+  RoleChange change;
+  change.server = o.names.back();
+  if (o.names.size() > 1) change.primary = o.names[0];
+  change.op = o.command == "assign"           ? RoleOp::Assign
+              : o.command == "remove"         ? RoleOp::Remove
+              : o.command == "make-primary"   ? RoleOp::MakePrimary
+              : o.command == "delete-primary" ? RoleOp::DeletePrimary
+                                              : RoleOp::ForceRemove;
+  ChangeResult result = ChangeResult::Cancelled;
+  // The console asks before it forces the removal.
+  if (change.op != RoleOp::ForceRemove ||
+      user.Confirm(FormatResString(IDS_FORCE_REMOVE_QUESTION, change.server), LoadResString(IDS_FORCE_REMOVE_CAPTION)))
+    result = RunRoleChange(change);
+  if (result == ChangeResult::Cancelled) {
     PrintMessage(o.command + " cancelled: nothing was changed");
     return kFailed;
   }
-  if (status != ERROR_SUCCESS) return kFailed;  // the transaction has said why
-  if (!ConfirmationWait(nullptr, s.c_str(), expected)) {
+  if (result == ChangeResult::Failed) return kFailed;  // the transaction has said why
+  if (result == ChangeResult::NotShown) {
     PrintMessage("the change was made on the servers, but the local table does not show it yet");
     return kFailed;
   }
-  PrintLine(done);
+  PrintLine(DoneText(change));
   return kDone;
 }
 
@@ -489,6 +455,8 @@ int ParseOptions(int argc, char** argv, Options& o) {
       {"repair", 0, false, false, true, true},         {"assign", 2, false, false, true, true},
       {"remove", 2, false, false, true, true},         {"make-primary", 1, false, false, true, true},
       {"delete-primary", 1, false, false, true, true}, {"force-remove", 1, false, false, true, true},
+      {"export", 0, true, false, false, false},        {"plan", 1, false, false, false, false},
+      {"apply", 1, false, false, true, true},
   };
   const Shape* shape = nullptr;
   for (const Shape& s : kShapes)
@@ -501,13 +469,15 @@ int ParseOptions(int argc, char** argv, Options& o) {
   if ((o.haveUser || o.havePasswordFile) && !shape->credentials)
     return Usage("credentials do not apply to " + o.command);
   if (o.haveCredentialsFile && o.command == "list") return Usage("credentials do not apply to list");
-  if (o.haveParallel && o.command != "audit" && o.command != "repair")
-    return Usage("--parallel does not apply to " + o.command);
+  const bool reads = o.command == "audit" || o.command == "repair" || o.command == "export" || o.command == "plan" ||
+                     o.command == "apply";
+  if (o.haveParallel && !reads) return Usage("--parallel does not apply to " + o.command);
   if (o.haveUser != o.havePasswordFile) return Usage("--user and --password-file go together");
   if (o.haveUser && (o.user.empty() || o.user.size() > kMaxCredentialLength))
     return Usage("the user name must have 1 to 23 characters");
+  const bool takesFile = o.command == "plan" || o.command == "apply";
   for (const std::string& name : o.names)
-    if (!ValidServerName(name)) return Usage("not a server name: " + name);
+    if (!takesFile && !ValidServerName(name)) return Usage("not a server name: " + name);
   return -1;
 }
 
@@ -536,6 +506,9 @@ static int Run(int argc, char** argv) {
   if (o.command == "list") return List(o);
   if (o.command == "audit") return Audit(o, given);
   if (o.command == "repair") return Repair(o, given);
+  if (o.command == "export") return ExportRoles(o.json, given, o.parallel);
+  if (o.command == "plan") return PlanRoles(o.names[0], given, o.parallel);
+  if (o.command == "apply") return ApplyRoles(o.names[0], o.yes, given, o.parallel);
   return RoleCommand(o, given);
 }
 

@@ -18,6 +18,10 @@ bool NameBefore(const std::string& a, const std::string& b) { return ::lstrcmpiA
 
 }  // namespace
 
+bool ValidServerName(const std::string& name) {
+  return !name.empty() && name.size() <= 23 && name.find_first_of("\\/ \t") == std::string::npos;
+}
+
 std::string EntryName(const DiscoveryEntry& entry) { return DiscoveryEntryName(entry); }
 
 const char* TableRoleName(TableRole role) {

@@ -35,4 +35,8 @@ std::vector<TableRow> ReadServerTable();
 std::vector<DiscoveryEntry> ReadListedEntries();
 
 const char* TableRoleName(TableRole role);
+
+// A name kvroles takes for a server: 1 to 23 characters (a record's primary
+// name field holds 23 and its NUL), without slashes or blanks.
+bool ValidServerName(const std::string& name);
 std::string EntryName(const DiscoveryEntry& entry);

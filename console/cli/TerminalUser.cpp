@@ -28,6 +28,15 @@ void PrintMessage(const std::string& text) {
   std::fflush(stderr);
 }
 
+bool AskYes(const std::string& question) {
+  std::fprintf(stderr, "%s? [y/N] ", question.c_str());
+  std::fflush(stderr);
+  char line[64] = "";
+  if (!std::fgets(line, sizeof(line), stdin)) return false;
+  std::string answer = OneLine(line);
+  return answer == "y" || answer == "Y" || answer == "yes";
+}
+
 const GivenCredentials::Pair* GivenCredentials::For(const std::string& server) const {
   std::string key = server;
   for (char& c : key) c = static_cast<char>(::toupper(static_cast<unsigned char>(c)));
@@ -72,30 +81,33 @@ bool CTerminalUser::Confirm(const std::string& text, const std::string& caption)
   return false;
 }
 
+void CTerminalUser::Tell(const std::string& problem) {
+  m_strLastProblem = problem;
+  PrintMessage(problem);
+}
+
 bool CTerminalUser::AskCredentials(const char* host, std::string& user, std::string& password) {
   const std::string name = host ? host : "";
   if (m_answers.Answer(host, user, password)) return true;
   if (m_answers.Has(host))
-    PrintMessage("the credentials given for \\\\" + name + " were refused");
+    Tell("the credentials given for \\\\" + name + " were refused");
   else
-    PrintMessage("no stored credentials for \\\\" + name + ": give --user and --password-file, or --credentials FILE");
+    Tell("no stored credentials for \\\\" + name + ": give --user and --password-file, or --credentials FILE");
   return false;
 }
 
 bool CTerminalUser::AskRetry(const char* host, DWORD status, const std::string& text, const std::string&) {
   // The prompt's first line names the server; the second asks for OK, which
   // only the explicit credentials can answer here.
-  PrintMessage(text.substr(0, text.find('\n')) + ": " + OneLine(SystemErrorText(status)));
+  Tell(text.substr(0, text.find('\n')) + ": " + OneLine(SystemErrorText(status)));
   return m_answers.Has(host) && !m_answers.Offered(host);
 }
 
 void CTerminalUser::ReportFailure(const std::string& caption, DWORD status) {
-  PrintMessage(caption + ": " + OneLine(SystemErrorText(status)));
+  Tell(caption + ": " + OneLine(SystemErrorText(status)));
 }
 
-void CTerminalUser::Warn(HWND, const std::string& text, const std::string& caption) {
-  PrintMessage(caption + ": " + text);
-}
+void CTerminalUser::Warn(HWND, const std::string& text, const std::string& caption) { Tell(caption + ": " + text); }
 
 void CSilentUser::Note(const char* host, const std::string& reason, bool credentials) {
   std::lock_guard<std::mutex> guard(m_lock);

@@ -55,9 +55,15 @@ class CTerminalUser : public CRoleStoreUser {
   void ReportFailure(const std::string& caption, DWORD status) override;
   void Warn(HWND owner, const std::string& text, const std::string& caption) override;
 
+  // The last failure, refusal or warning told, as printed (without "kvroles: ").
+  const std::string& LastProblem() const { return m_strLastProblem; }
+
  private:
+  void Tell(const std::string& problem);
+
   bool m_bAssumeYes;
   CGivenAnswers m_answers;
+  std::string m_strLastProblem;
 };
 
 // The audit's face: never asks and never prints (it answers only with the
@@ -104,6 +110,10 @@ class CScopedRoleStoreUser {
  private:
   CRoleStoreUser* m_previous;
 };
+
+// Asks question on the terminal (standard error, the answer from standard
+// input); anything but y or yes, and the end of input, is no.
+bool AskYes(const std::string& question);
 
 // One line of a system text: without its trailing line break.
 std::string OneLine(std::string text);
