@@ -8,7 +8,14 @@
 // the scripted user answers its credentials dialog (Assign, Make Primary);
 // the other two commands find the credentials in the records.
 //
-//   build/wine-run build/bin/console_roles_bench.exe [commands]   (1000 by default)
+//   build/wine-run build/bin/console_roles_bench.exe [commands [--scale N]]   (1000 by default)
+//
+// With --scale N the same cycle runs again (at most 400 commands) once N
+// servers in groups of 16 have joined the lab (kvlab scale N --group 16),
+// and the medians of both labs are printed side by side. Each command is
+// timed from the click to its return, when the views show the change; the
+// refresh passes that ran inside the commands are counted (there should be
+// none: a command moves its server itself).
 //
 // Exit code 0 when every command reached its state and nothing was left
 // behind, 1 otherwise.
@@ -19,6 +26,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -147,6 +155,12 @@ double NowMs() {
   return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
 const char kServer[] = "CURLEW";
 const char kPrimary[] = "FALCON";
 
@@ -167,8 +181,9 @@ void SelectServerInList(CRoleConsoleDlg& d) {
 
 int main(int argc, char** argv) {
   const int commands = argc > 1 ? std::atoi(argv[1]) : 1000;
-  if (commands <= 0) {
-    std::fprintf(stderr, "usage: console_roles_bench [commands]\n");
+  const long scale = argc > 3 && std::strcmp(argv[2], "--scale") == 0 ? std::atol(argv[3]) : 0;
+  if (commands <= 0 || (argc > 2 && (argc != 4 || scale <= 0 || scale > 8000))) {
+    std::fprintf(stderr, "usage: console_roles_bench [commands [--scale N]]\n");
     return 2;
   }
   INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
@@ -220,21 +235,32 @@ int main(int argc, char** argv) {
   // What the process holds after the warm-up cycle and after every quarter
   // of the run: objects that a command leaked would grow with every quarter.
   std::vector<std::pair<int, Holdings>> samples;
-  {
+  // Passes run inside the commands (a pass increments the generation).
+  long passesInside = 0;
+  // Runs the cycle on a console opened on the lab as it stands.
+  auto runCycle = [&](int count, bool sample) {
     CRoleConsoleDlg dlg;
     if (!dlg.Create(nullptr)) {
       std::fprintf(stderr, "the console did not open (error %lu)\n", static_cast<unsigned long>(::GetLastError()));
-      return 1;
+      return false;
     }
     ::ShowWindow(dlg.m_hWnd, SW_SHOW);
     // One cycle first: the first use of each dialog and box loads what
     // stays loaded for the life of the process.
     const int warmUp = static_cast<int>(steps.size());
-    for (int i = 0; i < commands + warmUp; ++i) {
+    int failed = 0;
+    std::pair<HTREEITEM, int> left{nullptr, -2};
+    for (int i = 0; i < count + warmUp; ++i) {
       if (i == warmUp) started = NowMs();
-      if (i >= warmUp && (i - warmUp) % ((commands + 3) / 4) == 0) samples.push_back({i - warmUp, Count()});
+      if (sample && i >= warmUp && (i - warmUp) % ((count + 3) / 4) == 0) samples.push_back({i - warmUp, Count()});
       Step& step = steps[static_cast<size_t>(i) % steps.size()];
       step.select(dlg);
+      // A click on the selections that the command before left, quicker
+      // than a double-click, would be taken for that command's second
+      // click (and dropped): a user pauses first.
+      const std::pair<HTREEITEM, int> selections{dlg.m_treeServers.GetSelectedItem(),
+                                                 dlg.m_listServers.GetSelectedItem()};
+      if (selections == left) ::Sleep(::GetDoubleClickTime());
       kvtest::ScriptedUser user;
       if (step.asks)
         user.Dialog("Security", [](kvtest::DialogDriver& d) {
@@ -242,28 +268,36 @@ int main(int argc, char** argv) {
           d.SetText(IDC_PASSWORD, "curlew-pw");
           d.Press(IDOK);
         });
+      const LONG generation = dlg.m_nGeneration;
       const double t0 = NowMs();
       ::SendMessageA(dlg.m_hWnd, WM_COMMAND, MAKEWPARAM(step.button, BN_CLICKED),
                      reinterpret_cast<LPARAM>(dlg.GetDlgItem(step.button)));
       const double took = NowMs() - t0;
+      passesInside += dlg.m_nGeneration - generation;
       if (!user.Finish() || !step.reached(dlg)) {
         std::fprintf(stderr, "command %d (%s) did not reach its state: %s\n", i, step.name, user.Report().c_str());
-        if (++failures > 5) break;
+        ++failures;
+        if (++failed > 5) break;
       }
       if (i >= warmUp) step.times.push_back(took);
+      left = {dlg.m_treeServers.GetSelectedItem(), dlg.m_listServers.GetSelectedItem()};
     }
-    samples.push_back({commands, Count()});
-  }
+    if (sample) samples.push_back({count, Count()});
+    return true;
+  };
+  if (!runCycle(commands, true)) return 1;
   const double elapsed = NowMs() - started;
   const Holdings after = Count();
 
   std::printf("%d role commands in %.1f s (after one warm-up cycle)\n", commands, elapsed / 1000.0);
+  std::vector<double> medians;
   for (Step& step : steps) {
+    medians.push_back(Median(step.times));
     if (step.times.empty()) continue;
-    std::sort(step.times.begin(), step.times.end());
-    std::printf("  %-19s %4zu x  median %6.1f ms  worst %6.1f ms\n", step.name, step.times.size(),
-                step.times[step.times.size() / 2], step.times.back());
+    std::printf("  %-19s %4zu x  median %6.1f ms  worst %6.1f ms\n", step.name, step.times.size(), medians.back(),
+                *std::max_element(step.times.begin(), step.times.end()));
   }
+  std::printf("refresh passes inside the commands: %ld\n", passesInside);
   Print("before the console:", before);
   for (const auto& [done, held] : samples) Print(kv::Format("after %d commands:", done).c_str(), held);
   Print("console closed:", after);
@@ -297,5 +331,28 @@ int main(int argc, char** argv) {
       static_cast<long>(end.user) - static_cast<long>(quarter.user), bound);
   std::printf("commands that failed: %d; %s\n", failures,
               leftBehind ? "something was left behind" : "nothing left behind");
+
+  if (scale > 0) {
+    // The same commands with the console showing the default lab and N more
+    // servers in groups of 16 (every server of them has a role).
+    if (kvlab::Scale(static_cast<unsigned>(scale), nullptr, 16) != 0) {
+      std::fprintf(stderr, "the scale lab could not be built\n");
+      return 1;
+    }
+    for (Step& step : steps) step.times.clear();
+    passesInside = 0;
+    const int scaled = std::max(4 * 10, commands < 400 ? commands : 400);
+    if (!runCycle(scaled, false)) return 1;
+    std::printf(
+        "\nthe same with %ld more servers in groups of 16, %d commands (medians from click to views updated):\n", scale,
+        scaled);
+    std::printf("  %-19s %12s %12s %7s\n", "", "default lab", "scale lab", "ratio");
+    for (size_t i = 0; i < steps.size(); ++i) {
+      const double m = Median(steps[i].times);
+      std::printf("  %-19s %9.1f ms %9.1f ms %7.2f\n", steps[i].name, medians[i], m,
+                  medians[i] > 0 ? m / medians[i] : 0);
+    }
+    std::printf("refresh passes inside the commands: %ld; commands that failed: %d\n", passesInside, failures);
+  }
   return failures == 0 && !leftBehind ? 0 : 1;
 }

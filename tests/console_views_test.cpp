@@ -435,6 +435,8 @@ TEST_F(ConsoleViews, ViewsChangedOutsideAPassAreSeenByTheNextPassWithTheFirstMat
       {"a second list item of the same name", [&] { list.InsertItem(0, "CURLEW", 0, 0); }, true},
       {"a root for a distributed server", [&] { tree.InsertItem("KITE", 0, 0, 0, TVI_ROOT, TVI_SORT); }, true},
       {"a primary's image changed", [&] { tree.SetItemImage(dlg.FindPrimaryItem("OSPREY"), 2, 2); }, true},
+      {"a distributed server's image changed",
+       [&] { tree.SetItemImage(dlg.FindDistributedItem("OSPREY", "KITE"), 0, 2); }, true},
       {"a second root of the same name, last, holding a member",
        [&] {
          HTREEITEM second = tree.InsertItem("OSPREY", 2, 2, 0, TVI_ROOT, TVI_LAST);
@@ -590,7 +592,8 @@ TEST_F(ConsoleViews, ASteadyPassOverRolesChangesNoItemAndReadsNoRecordThatDidNot
   }
   for (const std::string& name : moved) ASSERT_TRUE(WaitForLocalRecord(name, second));
   const int n = static_cast<int>(moved.size());
-  EXPECT_EQ(pass(), (Counts{{"tree delete", n}, {"tree insert", n}, {"tree sort", n}, {"redraw", 2}}));
+  // The root's children are sorted once, when the pass ends.
+  EXPECT_EQ(pass(), (Counts{{"tree delete", n}, {"tree insert", n}, {"tree sort", 1}, {"redraw", 2}}));
   for (const std::string& name : moved) {
     EXPECT_NE(dlg.FindDistributedItem(second, name), nullptr) << name;
     EXPECT_EQ(dlg.FindServerItem(name), dlg.FindDistributedItem(second, name)) << name;

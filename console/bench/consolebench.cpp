@@ -9,7 +9,12 @@
 //    items with redraw off, once in the order the list shows them and once in
 //    the order the pass meets them (Wine's sorted list view places an item by
 //    walking the items before it, so the order alone makes the first many
-//    times dearer than the second); console and baselines alternate;
+//    times dearer than the second); console and baselines alternate; the
+//    fill as its two parts, reading (the pass's reading of entries, products
+//    and records) and the rest (creating the dialog and building the views),
+//    against two floors: the registry floor (RegistryFloorMs: the same
+//    values read with one open and one query each) and the pass-order
+//    baseline;
 //  - steady pass: RefreshServerViews on the filled dialog, now shown, and the
 //    paint it causes (as a timer's pass in the running console), nothing
 //    changed but what the Discovery Service itself rewrites, as wall time and
@@ -132,6 +137,42 @@ void FillBareControls(const ViewItems& items, bool passOrder) {
   ::ImageList_Destroy(images);
 }
 
+// The registry floor of the first fill: the values the fill reads (every
+// server's entry and product list in the local discovery table, and its role
+// record), each read with one RegOpenKeyExA, one RegQueryValueExA and the
+// RegCloseKey of that key, after one RegEnumKeyExA per server for the names,
+// and nothing else. -1 when the table cannot be opened.
+double RegistryFloorMs() {
+  std::string productKey;
+  WORD unused = 0;
+  if (!GetProductKeyName(kSanProductCode, productKey, unused)) productKey = kFallbackProductKeyName;
+  const double t0 = NowMs();
+  HKEY table = nullptr;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, DiscoveryTableRoot, 0, KEY_READ, &table) != ERROR_SUCCESS) return -1;
+  std::vector<std::string> names;
+  char name[256];
+  for (DWORD i = 0;; ++i) {
+    DWORD length = sizeof(name);
+    if (::RegEnumKeyExA(table, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    names.emplace_back(name, length);
+  }
+  BYTE buffer[4096];
+  auto readValue = [&](const std::string& path, const char* value) {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(table, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    DWORD size = sizeof(buffer);
+    ::RegQueryValueExA(key, value, nullptr, nullptr, buffer, &size);
+    ::RegCloseKey(key);
+  };
+  for (const std::string& server : names) {
+    readValue(server, "Entry");
+    readValue(server, "Products");
+    readValue(server + "\\" + productKey, "Slot_1");
+  }
+  ::RegCloseKey(table);
+  return NowMs() - t0;
+}
+
 // CPU time in ns of a Linux process (all its threads), from
 // /proc/PID/task/*/schedstat through Wine's Z: drive; -1 when it cannot be
 // read (on Windows, or without scheduler statistics).
@@ -236,6 +277,7 @@ struct ShapeFigures {
   bool failed = false;
   size_t roots = 0, listed = 0;
   Figures fill, baseline, ratio, passBaseline, passRatio;
+  Figures fillConsole, fillServer, fillReading, fillRest, floor, readingRatio, floorRatio;
   Figures steady, steadyConsole, steadyServer;
   Figures changed, changedConsole, changedServer;
   std::map<std::string, int> calls;  // of one steady pass, first repeat
@@ -359,6 +401,9 @@ int MeasureOnce(const char* file, int group) {
     WriteCost(out, "fill", Measure([&] { created = dlg.Create(nullptr); }));
   }
   if (!created) return std::fclose(out), 1;
+  std::fprintf(out, "fillReading %f\n", dlg.m_lastPassCost.readingMs);
+  // The registry floor right after the fill, on the same table.
+  std::fprintf(out, "floor %f\n", RegistryFloorMs());
   // The console shows its window: a pass is the pass and the paint it causes,
   // as a timer's pass in the running console.
   ::ShowWindow(dlg.m_hWnd, SW_SHOWNOACTIVATE);
@@ -404,7 +449,7 @@ ShapeFigures MeasureShape(unsigned count, int group, int repeats) {
       break;
     }
     char name[32];
-    double fill = 0, baseline = 0, passBaseline = 0;
+    double fill = 0, baseline = 0, passBaseline = 0, reading = -1, floor = -1;
     while (std::fscanf(in, "%31s", name) == 1) {
       const std::string key = name;
       if (key == "fill" || key == "steady" || key == "changed") {
@@ -413,6 +458,8 @@ ShapeFigures MeasureShape(unsigned count, int group, int repeats) {
         Figures* wall = key == "fill" ? &f.fill : key == "steady" ? &f.steady : &f.changed;
         wall->Add(c.wall);
         if (key == "fill") fill = c.wall;
+        if (key == "fill" && c.console >= 0) f.fillConsole.Add(c.console);
+        if (key == "fill" && c.server >= 0) f.fillServer.Add(c.server);
         if (key == "steady" && c.console >= 0) f.steadyConsole.Add(c.console);
         if (key == "steady" && c.server >= 0) f.steadyServer.Add(c.server);
         if (key == "changed" && c.console >= 0) f.changedConsole.Add(c.console);
@@ -421,6 +468,10 @@ ShapeFigures MeasureShape(unsigned count, int group, int repeats) {
         char what[96];
         int n = 0;
         if (std::fscanf(in, "%95s %d", what, &n) == 2 && r == 0) f.calls[what] = n;
+      } else if (key == "fillReading") {
+        std::fscanf(in, "%lf", &reading);
+      } else if (key == "floor") {
+        std::fscanf(in, "%lf", &floor);
       } else if (key == "baseline") {
         std::fscanf(in, "%lf", &baseline);
       } else if (key == "passBaseline") {
@@ -434,6 +485,10 @@ ShapeFigures MeasureShape(unsigned count, int group, int repeats) {
     std::fclose(in);
     if (baseline > 0) f.baseline.Add(baseline), f.ratio.Add(fill / baseline);
     if (passBaseline > 0) f.passBaseline.Add(passBaseline), f.passRatio.Add(fill / passBaseline);
+    if (reading >= 0) f.fillReading.Add(reading), f.fillRest.Add(fill - reading);
+    if (floor > 0) f.floor.Add(floor);
+    if (floor > 0 && reading >= 0) f.readingRatio.Add(reading / floor);
+    if (floor > 0 && passBaseline > 0) f.floorRatio.Add(fill / (floor + passBaseline));
   }
   ::DeleteFileA(file);
   return f;
@@ -455,10 +510,17 @@ void PrintSize(const SizeFigures& s) {
               s.count, s.free.roots, s.free.listed, s.roles.roots, s.roles.listed, s.roles.group);
   std::printf("  %-34s %-26s %s\n", "", "no roles", ("groups of " + std::to_string(s.roles.group)).c_str());
   PrintRow("first fill", s.free.fill, s.roles.fill, "ms", 0);
+  PrintRow("first fill, CPU console", s.free.fillConsole, s.roles.fillConsole, "ms", 0);
+  PrintRow("first fill, CPU wineserver", s.free.fillServer, s.roles.fillServer, "ms", 0);
+  PrintRow("fill: reading", s.free.fillReading, s.roles.fillReading, "ms", 0);
+  PrintRow("fill: the rest (dialog, views)", s.free.fillRest, s.roles.fillRest, "ms", 0);
+  PrintRow("registry floor", s.free.floor, s.roles.floor, "ms", 0);
+  PrintRow("reading / registry floor", s.free.readingRatio, s.roles.readingRatio, "x", 2);
   PrintRow("baseline, list order", s.free.baseline, s.roles.baseline, "ms", 0);
   PrintRow("fill / baseline, list order", s.free.ratio, s.roles.ratio, "x", 2);
   PrintRow("baseline, pass order", s.free.passBaseline, s.roles.passBaseline, "ms", 0);
   PrintRow("fill / baseline, pass order", s.free.passRatio, s.roles.passRatio, "x", 1);
+  PrintRow("fill / (floor + pass order)", s.free.floorRatio, s.roles.floorRatio, "x", 2);
   PrintRow("steady pass, wall", s.free.steady, s.roles.steady);
   PrintRow("steady pass, CPU console", s.free.steadyConsole, s.roles.steadyConsole);
   PrintRow("steady pass, CPU wineserver", s.free.steadyServer, s.roles.steadyServer);
@@ -473,7 +535,10 @@ void PrintSize(const SizeFigures& s) {
       "  with KV_COUNT_FILL=1 also those of the first fill of the first repeat, which they slow)\n");
   for (const auto& [what, n] : calls) std::printf("    %-48s %8d %8d\n", what.c_str(), n.first, n.second);
   if (!s.free.fill.values.empty() && !s.roles.fill.values.empty())
-    std::printf("  first fill with roles / without (medians): %.2f\n", s.roles.fill.Median() / s.free.fill.Median());
+    std::printf("  first fill with roles / without (medians): %.2f; CPU console + wineserver %.2f\n",
+                s.roles.fill.Median() / s.free.fill.Median(),
+                (s.roles.fillConsole.Median() + s.roles.fillServer.Median()) /
+                    std::max(1e-9, s.free.fillConsole.Median() + s.free.fillServer.Median()));
   std::fflush(stdout);
 }
 

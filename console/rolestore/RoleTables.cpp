@@ -181,7 +181,13 @@ LONG CLocalRoleRecordReader::Read(const char* server, int productCode, void* buf
     // watch that its next read sets.
     Kept& first = m_kept[name];
     first.group = std::hash<std::string>()(name) % kGroups;
-    LONG status = OpenRoleRecordKey(server, m_productKey, first.record);
+    // The same key as ReadLocalRoleRecord opens, found from the table key
+    // that is open already (the registry walks two names instead of the
+    // whole path).
+    LONG status =
+        ::RegOpenKeyExA(m_tableKey.Get(), (name + "\\" + m_productKey).c_str(), 0, KEY_READ, first.record.Put());
+    // A table key deleted (and made again) since the pass began: the path.
+    if (status == ERROR_KEY_DELETED) status = OpenRoleRecordKey(server, m_productKey, first.record);
     if (status != ERROR_SUCCESS) return status;
     return QueryRoleRecord(first.record.Get(), buffer, size);
   }

@@ -49,6 +49,13 @@ std::string TreeItemText(HWND tree, HTREEITEM item, int& image) {
   return text;
 }
 
+double PassClockMs() {
+  LARGE_INTEGER frequency, now;
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
 HTREEITEM NextTreeItem(HWND tree, HTREEITEM item, UINT code) {
   return reinterpret_cast<HTREEITEM>(::SendMessageA(tree, TVM_GETNEXTITEM, code, reinterpret_cast<LPARAM>(item)));
 }
@@ -254,10 +261,30 @@ void CRoleConsoleDlg::RunRefreshPass() {
   m_bRefreshing = TRUE;
   m_serverEntries.clear();
   const LONG generation = ++m_nGeneration;
+  const double started = PassClockMs();
 
+  // Reading: the entries, then every server's role, before any view changes.
   CollectServerEntries();
   if (m_serverEntries.empty()) return;
+  struct Placement {
+    std::string server;
+    RecordState state;
+    std::string primary;
+  };
+  std::vector<Placement> placements;
+  placements.reserve(m_serverEntries.size());
+  m_roleRecords.BeginPass();
+  auto readRecord = [this](const char* name, void* buffer, DWORD* size) {
+    return m_roleRecords.Read(name, kSanProductCode, buffer, size);
+  };
+  for (const DiscoveryEntry& entry : m_serverEntries) {
+    Placement p{EntryName(entry), RecordState::None, {}};
+    p.state = ReadRoleOf(p.server, readRecord, p.primary);
+    placements.push_back(std::move(p));
+  }
+  const double read = PassClockMs();
 
+  // Building: the views follow what was read, in the same order.
   // The model is read back only when something else changed the views; the
   // counts catch a change that nobody announced.
   if (m_bModelStale || m_model->TreeCount() != m_treeServers.GetCount() ||
@@ -266,31 +293,25 @@ void CRoleConsoleDlg::RunRefreshPass() {
     m_bModelStale = false;
   }
   m_pPassModel = m_model.get();
-  m_roleRecords.BeginPass();
-
-  auto read = [this](const char* name, void* buffer, DWORD* size) {
-    return m_roleRecords.Read(name, kSanProductCode, buffer, size);
-  };
-  std::string primary, damaged;
-  for (const DiscoveryEntry& entry : m_serverEntries) {
-    const std::string server = EntryName(entry);
-    const RecordState state = ReadRoleOf(server, read, primary);
-    if (state != RecordState::Valid) {
+  std::string damaged;
+  for (const Placement& p : placements) {
+    if (p.state != RecordState::Valid) {
       // A damaged record gives no role: the server is listed, marked.
-      if (state == RecordState::Damaged) damaged = server + (damaged.empty() ? "" : ", ") + damaged;
-      PlaceServerWithoutRole(server, generation,
-                             state == RecordState::Damaged ? kImageDamagedRecord : kImageListServer);
+      if (p.state == RecordState::Damaged) damaged = p.server + (damaged.empty() ? "" : ", ") + damaged;
+      PlaceServerWithoutRole(p.server, generation,
+                             p.state == RecordState::Damaged ? kImageDamagedRecord : kImageListServer);
       continue;
     }
-    if (primary == server)
-      PlacePrimary(server, generation);
+    if (p.primary == p.server)
+      PlacePrimary(p.server, generation);
     else
-      PlaceDistributed(primary, server, generation);
+      PlaceDistributed(p.primary, p.server, generation);
   }
   SweepViews(generation);
   // The entries run newest first: the names, joined in reverse, read in the table's order.
   m_strRecordNote = damaged.empty() ? std::string() : FormatResString(IDS_DAMAGED_RECORDS, damaged);
   if (!m_bCommandRunning) ShowOperation(0);
+  m_lastPassCost = {read - started, PassClockMs() - read};
 }
 
 // The pass walks the entries newest first: the table's order reversed.
@@ -438,7 +459,7 @@ void CRoleConsoleDlg::PlaceDistributed(const std::string& primary, const std::st
   HTREEITEM item =
       m_treeServers.InsertItem(server, kImageDistributed, kImageDistributed, generation, root->row.item, TVI_LAST);
   if (item) {
-    m_treeServers.SortChildren(root->row.item);
+    root->unsorted = true;  // sorted once, when the pass ends
     model.AddChild(*root, CServerViewModel::Row{server, item, kImageDistributed, generation});
   }
   DropListedServer(server);
@@ -467,6 +488,8 @@ void CRoleConsoleDlg::SweepViews(LONG generation) {
     if (root->children.empty() && root->row.confirmed != generation) {
       DeleteRoot(*root);
     } else {
+      if (root->unsorted) m_treeServers.SortChildren(root->row.item);
+      root->unsorted = false;
       ShowPendingImage(root->row);
       ExpandRoot(*root);
     }

@@ -28,6 +28,7 @@ class CServerViewModel {
   struct Root {
     Row row;
     std::list<Row> children;  // not in the control's order (the control sorts them)
+    bool unsorted = false;    // the running pass added children, to be sorted at its end
   };
   using RootIt = std::list<Root>::iterator;
   using ChildIt = std::list<Row>::iterator;
