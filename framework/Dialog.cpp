@@ -4,6 +4,7 @@
 #include <prsht.h>
 
 #include "App.h"
+#include "Keyboard.h"
 #include "MessageBox.h"
 #include "Strings.h"
 
@@ -80,6 +81,7 @@ CDialog::~CDialog() {
 
 INT_PTR CDialog::DoModal() {
   m_bModal = true;
+  CFocusKeeper focus;
   INT_PTR result = ::DialogBoxParamA(ResourceInstance(), MAKEINTRESOURCEA(m_nTemplateId), m_hParent, &DialogProc,
                                      reinterpret_cast<LPARAM>(this));
   m_bModal = false;
