@@ -4,7 +4,6 @@
 #include <prsht.h>
 
 #include "App.h"
-#include "Keyboard.h"
 #include "MessageBox.h"
 #include "Strings.h"
 
@@ -81,7 +80,6 @@ CDialog::~CDialog() {
 
 INT_PTR CDialog::DoModal() {
   m_bModal = true;
-  CFocusKeeper focus;
   INT_PTR result = ::DialogBoxParamA(ResourceInstance(), MAKEINTRESOURCEA(m_nTemplateId), m_hParent, &DialogProc,
                                      reinterpret_cast<LPARAM>(this));
   m_bModal = false;

@@ -15,9 +15,9 @@ struct Registration {
 struct ThreadShortcuts {
   HHOOK hook = nullptr;
   std::vector<Registration> dialogs;
-  // Key-ups that still belong to a chord that was taken: they go no further
-  // either, so that the release of F10 or of Alt after Shift+F10 or
-  // Alt+Enter does not open the window's system menu.
+  // Key-ups of the keys of chords that were taken: they go no further
+  // either, so that no window sees the release of a key it never saw go
+  // down.
   std::vector<UINT> pendingUps;
 };
 thread_local ThreadShortcuts t_shortcuts;
@@ -50,7 +50,6 @@ bool TakeKeyDown(MSG& msg) {
       if (r.chords[i].vk != msg.wParam || r.chords[i].modifiers != held) continue;
       ::PostMessageA(root, WM_KV_SHORTCUT, i, 0);
       t_shortcuts.pendingUps.push_back(r.chords[i].vk);
-      if (held & kKeyAlt) t_shortcuts.pendingUps.push_back(VK_MENU);
       return true;
     }
     return false;
@@ -102,18 +101,6 @@ void CShortcuts::Detach() {
     t.hook = nullptr;
     t.pendingUps.clear();
   }
-}
-
-void CFocusKeeper::Restore() const {
-  HWND was = m_hFocus;
-  if (!was || !::IsWindow(was) || !::IsWindowVisible(was) || !::IsWindowEnabled(was)) return;
-  HWND root = ::GetAncestor(was, GA_ROOT);
-  // Still disabled: a command or another box holds the window; whoever
-  // enables it again gives the focus back.
-  if (!root || !::IsWindowEnabled(root)) return;
-  if (::GetFocus() == was) return;
-  if (::GetActiveWindow() != root) ::SetActiveWindow(root);
-  ::SetFocus(was);
 }
 
 }  // namespace kv

@@ -74,21 +74,4 @@ LRESULT RunShortcut(T* self, const Shortcut<T> (&table)[N], WPARAM index) {
   return 0;
 }
 
-// Keeps the keyboard focus of the calling thread across a question or a
-// modal dialog: when it has closed, the focus goes back to the window that
-// had it before (and that window's top-level window is activated again),
-// unless that window has gone or is hidden or disabled, or its top-level
-// window is still disabled (whoever disabled it gives the focus back).
-class CFocusKeeper {
- public:
-  CFocusKeeper() : m_hFocus(::GetFocus()) {}
-  ~CFocusKeeper() { Restore(); }
-  CFocusKeeper(const CFocusKeeper&) = delete;
-  CFocusKeeper& operator=(const CFocusKeeper&) = delete;
-  void Restore() const;
-
- private:
-  HWND m_hFocus;
-};
-
 }  // namespace kv

@@ -3,7 +3,6 @@
 #include <mutex>
 
 #include "App.h"
-#include "Keyboard.h"
 #include "Strings.h"
 
 namespace kv {
@@ -27,8 +26,6 @@ int ShowMessageBox(HWND owner, const std::string& text, const std::string& capti
     MessageBoxCall call{owner, text, caption, flags, ::GetCurrentThreadId()};
     if (std::optional<int> answer = hook(call)) return *answer;
   }
-  // The box takes the focus; when it closes, the window that had it gets it back.
-  CFocusKeeper focus;
   return ::MessageBoxA(owner, text.c_str(), caption.c_str(), flags);
 }
 

@@ -1059,16 +1059,23 @@ TEST_F(ServerCommandsTest, KeysSwitchPropertiesTabsReachTheStatusButtonAndFocusC
   pump([&] { return ::GetFocus() == tree; });
   EXPECT_EQ(::GetFocus(), tree) << "after Properties";
 
-  // Force to Remove from the keyboard, and Cancel in its question.
+  // Force to Remove from the keyboard, and Cancel in its question. F5
+  // pressed while the menu is open belongs to the menu: no refresh.
+  const LONG generation = dlg.m_nGeneration;
   {
     kvtest::ScriptedUser user;
     user.AnswerBox(IDCANCEL);
-    kvtest::MenuPicker picker(ID_FORCE_REMOVE);
+    kvtest::MenuPicker picker(ID_FORCE_REMOVE, [] {
+      kvtest::PressKeys({VK_F5});
+      ::Sleep(300);
+    });
     keysOn("HERON", {VK_SHIFT, VK_F10});
     pump([&] { return user.Boxes().size() == 1 && ::IsWindowEnabled(dlg.m_hWnd); });
     EXPECT_TRUE(user.Finish()) << user.Report();
     EXPECT_EQ(picker.Stop().size(), 4u);
   }
+  PumpUntil(dlg.m_hWnd, true, 1500);
+  EXPECT_EQ(dlg.m_nGeneration, generation);
   pump([&] { return ::GetFocus() == tree; });
   EXPECT_EQ(::GetFocus(), tree) << "after the question";
   EXPECT_TRUE(WaitForRecord("HERON", "OSPREY"));
