@@ -4,7 +4,6 @@
 // table shows the change and then moves the server between the tree and the
 // list itself, keeping the item's data, without a refresh pass.
 #include <windows.h>
-#include <windowsx.h>
 
 #include "App.h"
 #include "MessageBox.h"
@@ -378,13 +377,6 @@ const kv::Shortcut<CRoleConsoleDlg> CRoleConsoleDlg::kShortcuts[4] = {
 LRESULT CRoleConsoleDlg::OnShortcut(WPARAM index, LPARAM) { return kv::RunShortcut(this, kShortcuts, index); }
 
 void CRoleConsoleDlg::OnKeyContextMenu() { ShowKeyboardMenu(::GetFocus()); }
-
-// The menu that a view asks for from the keyboard (its position -1, -1);
-// the mouse's menus come from NM_RCLICK, which a view sends first.
-LRESULT CRoleConsoleDlg::OnContextMenu(WPARAM window, LPARAM position) {
-  if (GET_X_LPARAM(position) == -1 && GET_Y_LPARAM(position) == -1) ShowKeyboardMenu(reinterpret_cast<HWND>(window));
-  return 0;
-}
 
 // The menu of the selected item of view, at the item: the view scrolls it
 // into sight first.

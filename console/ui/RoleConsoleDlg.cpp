@@ -60,7 +60,7 @@ const ControlTexts* FillToolTip(DispInfo* info) {
 
 }  // namespace
 
-const kv::MessageEntry<CRoleConsoleDlg> CRoleConsoleDlg::kMessages[30] = {
+const kv::MessageEntry<CRoleConsoleDlg> CRoleConsoleDlg::kMessages[29] = {
     kv::OnCommand(IDC_REFRESH, BN_CLICKED, &CRoleConsoleDlg::OnRefresh),
     kv::OnCommand(IDC_AUTO_REFRESH, BN_CLICKED, &CRoleConsoleDlg::OnAutoRefresh),
     kv::OnCommand(ID_HELP, BN_CLICKED, &CRoleConsoleDlg::OnHelp),
@@ -91,7 +91,6 @@ const kv::MessageEntry<CRoleConsoleDlg> CRoleConsoleDlg::kMessages[30] = {
     kv::OnCommand(ID_DISTRIBUTED_SECURITY, 0, &CRoleConsoleDlg::OnSecurity),
     // The keyboard (RoleCommands.cpp).
     kv::OnMessage(kv::WM_KV_SHORTCUT, &CRoleConsoleDlg::OnShortcut),
-    kv::OnMessage(WM_CONTEXTMENU, &CRoleConsoleDlg::OnContextMenu),
     kv::OnMessage(WM_HELP, &CRoleConsoleDlg::OnHelpKey),
 };
 

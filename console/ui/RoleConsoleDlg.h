@@ -164,7 +164,6 @@ class CRoleConsoleDlg : public kv::CDialog {
   static const kv::Shortcut<CRoleConsoleDlg> kShortcuts[4];
   kv::CShortcuts m_shortcuts;
   LRESULT OnShortcut(WPARAM index, LPARAM);
-  LRESULT OnContextMenu(WPARAM window, LPARAM position);
   void OnKeyContextMenu();
   void ShowKeyboardMenu(HWND view);
   void OnKeyProperties();
@@ -244,5 +243,5 @@ class CRoleConsoleDlg : public kv::CDialog {
   };
   ToolTipRelay m_relays[2];
 
-  static const kv::MessageEntry<CRoleConsoleDlg> kMessages[30];
+  static const kv::MessageEntry<CRoleConsoleDlg> kMessages[29];
 };
