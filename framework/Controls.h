@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstring>
 #include <string>
 
 #include "Handles.h"
@@ -167,6 +168,11 @@ class CTreeCtrl : public CWnd {
     return reinterpret_cast<HIMAGELIST>(
         Send(TVM_SETIMAGELIST, static_cast<WPARAM>(kind), reinterpret_cast<LPARAM>(list)));
   }
+  // The item's rectangle in client coordinates (only its label: textOnly).
+  BOOL GetItemRect(HTREEITEM item, RECT& rect, BOOL textOnly) const {
+    std::memcpy(&rect, &item, sizeof(item));  // the message takes the item in the rectangle
+    return static_cast<BOOL>(Send(TVM_GETITEMRECT, static_cast<WPARAM>(textOnly), reinterpret_cast<LPARAM>(&rect)));
+  }
   HTREEITEM HitTest(POINT clientPoint, UINT* flags = nullptr) const {
     TVHITTESTINFO info{};
     info.pt = clientPoint;
@@ -256,6 +262,11 @@ class CListCtrl : public CWnd {
   }
   int GetSelectedItem() const { return GetNextItem(-1, LVNI_SELECTED); }
   int GetItemCount() const { return static_cast<int>(Send(LVM_GETITEMCOUNT)); }
+  // The item's rectangle in client coordinates; code is LVIR_BOUNDS, LVIR_LABEL, ...
+  BOOL GetItemRect(int index, RECT& rect, int code) const {
+    rect.left = code;
+    return static_cast<BOOL>(Send(LVM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&rect)));
+  }
   BOOL DeleteItem(int index) const { return static_cast<BOOL>(Send(LVM_DELETEITEM, static_cast<WPARAM>(index))); }
   BOOL DeleteAllItems() const { return static_cast<BOOL>(Send(LVM_DELETEALLITEMS)); }
   BOOL EnsureVisible(int index, BOOL partialOk = FALSE) const {

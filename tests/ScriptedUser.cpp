@@ -111,6 +111,57 @@ void DialogDriver::Press(int id) {
   PressButton(m_hWnd, id);
 }
 
+void DialogDriver::Keys(const std::vector<WORD>& chord) const { PressKeys(chord); }
+
+void PressKeys(const std::vector<WORD>& chord) {
+  std::vector<INPUT> inputs;
+  auto key = [&](WORD vk, DWORD up) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    in.ki.wScan = static_cast<WORD>(::MapVirtualKeyA(vk, MAPVK_VK_TO_VSC));
+    in.ki.dwFlags = up | (vk == VK_APPS || vk == VK_PRIOR || vk == VK_NEXT ? KEYEVENTF_EXTENDEDKEY : 0);
+    inputs.push_back(in);
+  };
+  for (WORD vk : chord) key(vk, 0);
+  for (auto it = chord.rbegin(); it != chord.rend(); ++it) key(*it, KEYEVENTF_KEYUP);
+  ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+MenuPicker::MenuPicker(UINT pick, std::function<void()> whileOpen)
+    : m_whileOpen(std::move(whileOpen)), m_thread([this, pick] { Watch(pick); }) {}
+
+std::vector<UINT> MenuPicker::Stop() {
+  m_stop = true;
+  if (m_thread.joinable()) m_thread.join();
+  return m_ids;
+}
+
+void MenuPicker::Watch(UINT pick) {
+  for (int i = 0; i < 1000 && !m_stop; ++i) {
+    HWND menu = ::FindWindowA("#32768", nullptr);
+    HMENU handle =
+        menu && ::IsWindowVisible(menu) ? reinterpret_cast<HMENU>(::SendMessageA(menu, MN_GETHMENU, 0, 0)) : nullptr;
+    if (!handle) {
+      ::Sleep(10);
+      continue;
+    }
+    ::GetWindowRect(menu, &m_rect);
+    int at = -1;
+    for (int item = 0; item < ::GetMenuItemCount(handle); ++item) {
+      m_ids.push_back(::GetMenuItemID(handle, item));
+      if (m_ids.back() == pick) at = item;
+    }
+    if (m_whileOpen) m_whileOpen();
+    // Home selects the first entry whatever the pointer, which the menu
+    // opens under, has highlighted; then down to the entry.
+    if (at >= 0) ::PostMessageA(menu, WM_KEYDOWN, VK_HOME, 0);
+    for (int step = 0; step < at; ++step) ::PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    ::PostMessageA(menu, WM_KEYDOWN, at >= 0 ? VK_RETURN : VK_ESCAPE, 0);
+    return;
+  }
+}
+
 ScriptedUser::ScriptedUser(DWORD stepTimeoutMs) : m_stepTimeoutMs(stepTimeoutMs), m_stepStarted(::GetTickCount()) {
   // Windows that are already up belong to the test, not to the script.
   Collect existing;

@@ -17,6 +17,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -55,6 +56,9 @@ class DialogDriver {
   void Type(int id, const std::string& text);
   // Clicks a button; a missing or disabled button is a failure.
   void Press(int id);
+  // Presses keys as the keyboard does (see PressKeys), for the window that
+  // has the keyboard focus: the dialog must be the active window.
+  void Keys(const std::vector<WORD>& chord) const;
   void Fail(const std::string& what) { m_failures.push_back(what); }
 
  private:
@@ -121,6 +125,37 @@ class ScriptedUser {
   DWORD m_stepTimeoutMs;
   DWORD m_stepStarted;
   bool m_stop = false;
+  std::thread m_thread;
+};
+
+// Real keys, through the system's input queue (SendInput): the keys of
+// chord go down in order and come up in reverse order, e.g. {VK_SHIFT,
+// VK_F10}. They reach the focus window of the foreground window, with the key
+// state (GetKeyState) that real keys give; the window's thread must be
+// taking messages for them to be seen.
+void PressKeys(const std::vector<WORD>& chord);
+
+// Watches, from a thread of its own, for the next popup menu (class #32768);
+// records its command ids and where it showed, then picks the entry with
+// command pick by keyboard, or closes the menu with Esc.
+class MenuPicker {
+ public:
+  // whileOpen runs on the watching thread once the menu shows, before the pick.
+  explicit MenuPicker(UINT pick = 0, std::function<void()> whileOpen = {});
+  ~MenuPicker() { Stop(); }
+  MenuPicker(const MenuPicker&) = delete;
+  MenuPicker& operator=(const MenuPicker&) = delete;
+  // Stops watching; the ids of the menu that showed (empty: none showed).
+  std::vector<UINT> Stop();
+  // The menu's window rectangle on the screen (empty when none showed).
+  RECT Rect() const { return m_rect; }
+
+ private:
+  void Watch(UINT pick);
+  std::atomic<bool> m_stop{false};
+  std::vector<UINT> m_ids;
+  RECT m_rect{};
+  std::function<void()> m_whileOpen;
   std::thread m_thread;
 };
 

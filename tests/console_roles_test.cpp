@@ -7,14 +7,12 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "App.h"
@@ -91,51 +89,7 @@ void Pump() {
   }
 }
 
-// Watches, from a thread of its own, for the popup menu (class #32768) that
-// the next right-click opens; records its command ids and then picks the
-// entry with command pick by keyboard, or closes the menu with Esc.
-class MenuPicker {
- public:
-  // whileOpen runs on the watching thread once the menu shows, before the pick.
-  explicit MenuPicker(UINT pick = 0, std::function<void()> whileOpen = {})
-      : m_whileOpen(std::move(whileOpen)), m_thread([this, pick] { Watch(pick); }) {}
-  ~MenuPicker() { Stop(); }
-  // Stops watching; the ids of the menu that showed (empty: none showed).
-  std::vector<UINT> Stop() {
-    m_stop = true;
-    if (m_thread.joinable()) m_thread.join();
-    return m_ids;
-  }
-
- private:
-  void Watch(UINT pick) {
-    for (int i = 0; i < 1000 && !m_stop; ++i) {
-      HWND menu = ::FindWindowA("#32768", nullptr);
-      HMENU handle =
-          menu && ::IsWindowVisible(menu) ? reinterpret_cast<HMENU>(::SendMessageA(menu, MN_GETHMENU, 0, 0)) : nullptr;
-      if (!handle) {
-        ::Sleep(10);
-        continue;
-      }
-      int at = -1;
-      for (int item = 0; item < ::GetMenuItemCount(handle); ++item) {
-        m_ids.push_back(::GetMenuItemID(handle, item));
-        if (m_ids.back() == pick) at = item;
-      }
-      if (m_whileOpen) m_whileOpen();
-      // Home selects the first entry whatever the pointer, which the menu
-      // opens under, has highlighted; then down to the entry.
-      if (at >= 0) ::PostMessageA(menu, WM_KEYDOWN, VK_HOME, 0);
-      for (int step = 0; step < at; ++step) ::PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
-      ::PostMessageA(menu, WM_KEYDOWN, at >= 0 ? VK_RETURN : VK_ESCAPE, 0);
-      return;
-    }
-  }
-  std::atomic<bool> m_stop{false};
-  std::vector<UINT> m_ids;
-  std::function<void()> m_whileOpen;
-  std::thread m_thread;
-};
+using kvtest::MenuPicker;
 
 class ConsoleRoles : public ::testing::Test {
  protected:

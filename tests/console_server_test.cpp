@@ -16,6 +16,7 @@
 
 #include "AdminSession.h"
 #include "DiscoveryService.h"
+#include "DiscoveryStatusDlg.h"
 #include "Dunlin.h"
 #include "LabAdmin.h"
 #include "Messages.h"
@@ -829,6 +830,288 @@ TEST_F(ServerCommandsTest, SecurityProvesTheCredentialsThenRewritesOnlyThemAndCa
   ASSERT_EQ(0, ::RegQueryValueExA(key.Get(), "Slot_1", nullptr, nullptr, stored, &storedSize));
   EXPECT_EQ(storedSize, sizeof(longRecord));
   EXPECT_EQ(std::memcmp(stored, longRecord, sizeof(longRecord)), 0);
+}
+
+// Takes what is queued for this thread until done() or for at most ms
+// milliseconds, as the dialog manager's modal loop does (IsDialogMessage
+// first, as the program runs the console) or as a loop without it (as the
+// other tests run it).
+void PumpUntil(
+    HWND dialog, bool dialogManager, DWORD ms, const std::function<bool()>& done = [] { return false; }) {
+  for (DWORD start = ::GetTickCount(); !done() && ::GetTickCount() - start < ms;) {
+    MSG msg;
+    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (dialogManager && ::IsDialogMessageA(dialog, &msg)) continue;
+      ::TranslateMessage(&msg);
+      ::DispatchMessageA(&msg);
+    }
+    ::Sleep(10);
+  }
+}
+
+RECT OnScreen(HWND window, RECT r) {
+  ::MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+std::string Describe(const RECT& r) { return kv::Format("(%ld,%ld)-(%ld,%ld)", r.left, r.top, r.right, r.bottom); }
+
+// The console's keys, pressed as real keys into the real main dialog, run by
+// the dialog manager's loop as the program runs it and by a loop without
+// IsDialogMessage: the context menus of the focused view's selected item at
+// the item (the pointer is parked far from it), Alt+Enter, F1, F5, and Enter,
+// which must run no role command even after a role button had the focus.
+// Afterwards the focus is where it was before.
+TEST_F(ServerCommandsTest, TheConsoleKeysReachItsMenusPropertiesRefreshAndHelp) {
+  const std::vector<UINT> distributedMenu{ID_TREE_PROPERTIES, ID_FORCE_REMOVE, ID_DISTRIBUTED_SECURITY,
+                                          ID_TREE_DS_STATUS};
+  const std::vector<UINT> primaryMenu{ID_TREE_PROPERTIES, ID_PRIMARY_SECURITY, ID_TREE_DS_STATUS};
+  const std::vector<UINT> listMenu{ID_LIST_PROPERTIES, ID_LIST_DS_STATUS};
+  const struct {
+    const char* what;
+    const char* tree;  // focus the tree with this server selected,
+    const char* list;  // or the list with this one,
+    int control;       // or this control
+    std::vector<WORD> keys;
+    std::vector<UINT> menu = {};   // the menu expected at the selected item (empty: none)
+    const char* dialog = nullptr;  // the Properties expected, "caption|server" (nullptr: none)
+    bool help = false, refresh = false;
+    int focusedBefore = 0;  // a button that had the focus before the view took it (0: none)
+  } cases[] = {
+      {"Shift+F10, distributed server", "HERON", nullptr, 0, {VK_SHIFT, VK_F10}, distributedMenu},
+      {"Menu key, primary", "OSPREY", nullptr, 0, {VK_APPS}, primaryMenu},
+      {"Menu key, listed server", nullptr, "CURLEW", 0, {VK_APPS}, listMenu},
+      {"Shift+F10, listed server", nullptr, kShearwater, 0, {VK_SHIFT, VK_F10}, listMenu},
+      {"Shift+F10 on a button", nullptr, nullptr, IDC_REFRESH, {VK_SHIFT, VK_F10}},
+      {"Alt+Enter, distributed server",
+       "KITE",
+       nullptr,
+       0,
+       {VK_MENU, VK_RETURN},
+       {},
+       "Properties for Distributed Server|KITE"},
+      {"Alt+Enter, listed server", nullptr, kShearwater, 0, {VK_MENU, VK_RETURN}, {}, "Properties|SHEARWATER-0001"},
+      {"Alt+Enter on a button", nullptr, nullptr, ID_HELP, {VK_MENU, VK_RETURN}},
+      {"F1", "HERON", nullptr, 0, {VK_F1}, {}, nullptr, true},
+      {"F5", nullptr, "CURLEW", 0, {VK_F5}, {}, nullptr, false, true},
+      {"Ctrl+F5", nullptr, "CURLEW", 0, {VK_CONTROL, VK_F5}},
+      {"Enter in the tree", "HERON", nullptr, 0, {VK_RETURN}, {}, nullptr, false, false, IDC_REMOVE_DISTRIBUTED},
+      {"Enter in the list", nullptr, "CURLEW", 0, {VK_RETURN}, {}, nullptr, false, false, IDC_MAKE_PRIMARY},
+  };
+
+  SetHelpFunctionForTest(&RecordHelp);
+  kv::CWinApp app;
+  CRoleConsoleDlg dlg;
+  ASSERT_TRUE(dlg.Create(nullptr));
+  app.m_hMainWnd = dlg.m_hWnd;
+  ::ShowWindow(dlg.m_hWnd, SW_SHOW);
+  // Both views as text, to see that no key moved a server.
+  auto views = [&] {
+    std::string text;
+    const kv::CTreeCtrl& tree = dlg.m_treeServers;
+    for (HTREEITEM root = tree.GetRootItem(); root; root = tree.GetNextSiblingItem(root)) {
+      text += tree.GetItemText(root) + "[";
+      for (HTREEITEM child = tree.GetChildItem(root); child; child = tree.GetNextSiblingItem(child))
+        text += tree.GetItemText(child) + " ";
+      text += "]";
+    }
+    for (const std::string& name : Names(dlg.m_listServers)) text += " " + name;
+    return text;
+  };
+  const std::string viewsBefore = views();
+  const std::string recordsBefore = kvlab::AuditText();
+
+  for (bool dialogManager : {true, false}) {
+    for (const auto& c : cases) {
+      const std::string what = std::string(c.what) + (dialogManager ? " (dialog manager)" : " (plain loop)");
+      ::SetForegroundWindow(dlg.m_hWnd);
+      if (c.focusedBefore)
+        ::SendMessageA(dlg.m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(dlg.GetDlgItem(c.focusedBefore)), TRUE);
+      HWND focus = c.control ? dlg.GetDlgItem(c.control) : nullptr;
+      RECT item{};
+      if (c.tree) {
+        HTREEITEM t = dlg.FindServerItem(c.tree);
+        ASSERT_NE(t, nullptr) << what;
+        dlg.m_treeServers.SelectItem(t);
+        dlg.m_treeServers.GetItemRect(t, item, TRUE);
+        focus = dlg.m_treeServers.GetSafeHwnd();
+      } else if (c.list) {
+        const int i = dlg.FindListItem(c.list);
+        ASSERT_GE(i, 0) << what;
+        dlg.m_listServers.SetItemState(i, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        dlg.m_listServers.GetItemRect(i, item, LVIR_LABEL);
+        focus = dlg.m_listServers.GetSafeHwnd();
+      }
+      ::SetFocus(focus);  // as a click would
+      item = OnScreen(focus, item);
+      ::SetCursorPos(0, 0);
+      PumpUntil(dlg.m_hWnd, dialogManager, 50);
+
+      g_helpCalls.clear();
+      const LONG generation = dlg.m_nGeneration;
+      kvtest::ScriptedUser user;
+      std::string shown;
+      if (c.dialog)
+        user.Dialog(std::string(c.dialog).substr(0, std::string(c.dialog).find('|')), [&](kvtest::DialogDriver& d) {
+          shown = d.Caption() + "|" + d.Text(IDC_SERVER_NAME);
+          d.Keys({VK_ESCAPE});
+        });
+      // Enter presses the console's default button, Close, in the dialog
+      // manager's loop: the local machine has no role, so it asks first.
+      const bool closes = dialogManager && c.keys.size() == 1 && c.keys[0] == VK_RETURN;
+      if (closes) user.AnswerBox(IDCANCEL);
+      kvtest::MenuPicker picker;
+      kvtest::PressKeys(c.keys);
+      PumpUntil(dlg.m_hWnd, dialogManager, c.refresh ? 4000 : 700,
+                [&] { return c.refresh ? dlg.m_nGeneration != generation : false; });
+      const std::vector<UINT> menu = picker.Stop();
+      PumpUntil(dlg.m_hWnd, dialogManager, 5000, [&] { return !c.dialog || !shown.empty(); });
+      PumpUntil(dlg.m_hWnd, dialogManager, 200);
+      EXPECT_TRUE(user.Finish()) << what << "\n" << user.Report();
+
+      EXPECT_EQ(menu, c.menu) << what;
+      if (!c.menu.empty()) {
+        // Below the item's label (above it when there is no room), from its left edge.
+        const RECT at = picker.Rect();
+        EXPECT_TRUE(at.left == item.left && (at.top == item.bottom || at.bottom == item.top))
+            << what << ": menu at " << Describe(at) << ", item at " << Describe(item);
+      }
+      EXPECT_EQ(shown, c.dialog ? c.dialog : "") << what;
+      EXPECT_EQ(g_helpCalls.size(), c.help ? 1u : 0u) << what;
+      if (c.help && !g_helpCalls.empty()) {
+        EXPECT_EQ(g_helpCalls[0].owner, dlg.m_hWnd) << what;
+        EXPECT_EQ(g_helpCalls[0].data, 858u) << what;
+      }
+      EXPECT_EQ(dlg.m_nGeneration != generation, c.refresh) << what;
+      EXPECT_EQ(user.Boxes().size(), closes ? 1u : 0u) << what;
+      EXPECT_TRUE(::IsWindowVisible(dlg.m_hWnd)) << what;
+      EXPECT_EQ(::GetFocus(), focus) << what;
+      EXPECT_EQ(views(), viewsBefore) << what;
+    }
+  }
+  // No key ran a role command.
+  EXPECT_EQ(kvlab::AuditText(), recordsBefore);
+  for (const char* server : {"HERON", "KITE"}) EXPECT_TRUE(WaitForRecord(server, "OSPREY")) << server;
+  app.m_hMainWnd = nullptr;
+}
+
+// Keys in the console's dialogs, run as the program runs them: Ctrl+Tab,
+// Ctrl+Shift+Tab, Ctrl+Page Down and Ctrl+Page Up step round the Properties
+// tabs (filling a page once, with its focus on it) and F1 there is the main
+// window's Help; Tab gives the status dialog's Start/Stop button the focus,
+// which comes back to it after the Stop question; and after Force to
+// Remove's question, opened from the keyboard, the focus is on the tree again.
+TEST_F(ServerCommandsTest, KeysSwitchPropertiesTabsReachTheStatusButtonAndFocusComesBackAfterQuestions) {
+  SetHelpFunctionForTest(&RecordHelp);
+  g_helpCalls.clear();
+  kv::CWinApp app;
+  CRoleConsoleDlg dlg;
+  ASSERT_TRUE(dlg.Create(nullptr));
+  app.m_hMainWnd = dlg.m_hWnd;
+  ::ShowWindow(dlg.m_hWnd, SW_SHOW);
+  HWND tree = dlg.m_treeServers.GetSafeHwnd();
+  auto keysOn = [&](const char* server, const std::vector<WORD>& keys) {
+    ::SetForegroundWindow(dlg.m_hWnd);
+    dlg.m_treeServers.SelectItem(dlg.FindServerItem(server));
+    ::SetFocus(tree);
+    kvtest::PressKeys(keys);
+  };
+  auto pump = [&](const std::function<bool()>& done) { PumpUntil(dlg.m_hWnd, true, kWaitMs, done); };
+
+  // Properties of OSPREY: the tab and the control with the focus after each key.
+  std::vector<std::string> steps;
+  bool closed = false;
+  {
+    kvtest::ScriptedUser user;
+    user.Dialog("Properties for Primary Server", [&](kvtest::DialogDriver& d) {
+      HWND tab = ::GetDlgItem(d.Hwnd(), IDC_PROPERTIES_TAB);
+      auto step = [&](const std::vector<WORD>& keys, int expected) {
+        d.Keys(keys);
+        WaitUntil([&] { return TabCtrl_GetCurSel(tab) == expected; }, 3000);
+        ::Sleep(100);
+        HWND page = ::FindWindowExA(d.Hwnd(), nullptr, "#32770", nullptr);
+        steps.push_back(std::to_string(TabCtrl_GetCurSel(tab)) + ":" + std::to_string(d.FocusedId()) +
+                        (page && ::IsWindowVisible(page) ? "+page" : ""));
+      };
+      steps.push_back("0:" + std::to_string(d.FocusedId()));
+      step({VK_CONTROL, VK_TAB}, 1);
+      step({VK_CONTROL, VK_SHIFT, VK_TAB}, 0);
+      step({VK_CONTROL, VK_SHIFT, VK_TAB}, 1);  // round the start
+      step({VK_CONTROL, VK_PRIOR}, 0);
+      step({VK_CONTROL, VK_NEXT}, 1);
+      step({VK_CONTROL, VK_NEXT}, 0);  // round the end
+      d.Keys({VK_F1});
+      WaitUntil([&] { return !g_helpCalls.empty(); }, 3000);
+      d.Keys({VK_ESCAPE});
+    });
+    keysOn("OSPREY", {VK_MENU, VK_RETURN});
+    pump([&] { return closed = !::FindWindowA(nullptr, "Properties for Primary Server") && !steps.empty(); });
+    EXPECT_TRUE(user.Finish()) << user.Report();
+  }
+  const std::string products = std::to_string(IDC_PRODUCTS_LIST), members = std::to_string(IDC_DISTRIBUTED_LIST);
+  EXPECT_EQ(steps, (std::vector<std::string>{"0:" + products, "1:" + members + "+page", "0:" + products,
+                                             "1:" + members + "+page", "0:" + products, "1:" + members + "+page",
+                                             "0:" + products}));
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(SessionUses("OSPREY"), 0u);
+  ASSERT_EQ(g_helpCalls.size(), 1u);
+  EXPECT_EQ(g_helpCalls[0].owner, dlg.m_hWnd);
+  pump([&] { return ::GetFocus() == tree; });
+  EXPECT_EQ(::GetFocus(), tree) << "after Properties";
+
+  // Force to Remove from the keyboard, and Cancel in its question. F5
+  // pressed while the menu is open belongs to the menu: no refresh.
+  const LONG generation = dlg.m_nGeneration;
+  {
+    kvtest::ScriptedUser user;
+    user.AnswerBox(IDCANCEL);
+    kvtest::MenuPicker picker(ID_FORCE_REMOVE, [] {
+      kvtest::PressKeys({VK_F5});
+      ::Sleep(300);
+    });
+    keysOn("HERON", {VK_SHIFT, VK_F10});
+    pump([&] { return user.Boxes().size() == 1 && ::IsWindowEnabled(dlg.m_hWnd); });
+    EXPECT_TRUE(user.Finish()) << user.Report();
+    EXPECT_EQ(picker.Stop().size(), 4u);
+  }
+  PumpUntil(dlg.m_hWnd, true, 1500);
+  EXPECT_EQ(dlg.m_nGeneration, generation);
+  pump([&] { return ::GetFocus() == tree; });
+  EXPECT_EQ(::GetFocus(), tree) << "after the question";
+  EXPECT_TRUE(WaitForRecord("HERON", "OSPREY"));
+
+  // HERON's Discovery Service status: Tab to "Stop", Space, Cancel.
+  std::vector<int> focused;
+  std::string stateAfter;
+  {
+    kvtest::ScriptedUser user;
+    user.Dialog(" \\\\HERON", [&](kvtest::DialogDriver& d) {
+      WaitUntil([&] { return d.Text(IDC_SERVICE_ACTION) == "Stop" && d.IsEnabled(IDC_SERVICE_ACTION); });
+      d.Keys({VK_TAB});
+      WaitUntil([&] { return d.FocusedId() == IDC_SERVICE_ACTION; }, 3000);
+      focused.push_back(d.FocusedId());
+      d.Keys({VK_SPACE});
+    });
+    user.AnswerBox(IDCANCEL);
+    user.Again(" \\\\HERON", [&](kvtest::DialogDriver& d) {
+      WaitUntil([&] { return d.FocusedId() == IDC_SERVICE_ACTION; }, 3000);
+      focused.push_back(d.FocusedId());
+      ::Sleep(3 * CDiscoveryStatusDlg::kTickMs);
+      stateAfter = d.Text(IDC_SERVICE_STATE);
+      CloseStatusDialog(d);
+    });
+    kvtest::MenuPicker picker(ID_TREE_DS_STATUS);
+    keysOn("HERON", {VK_APPS});
+    pump([&] { return focused.size() == 2 && !::FindWindowA(nullptr, " \\\\HERON"); });
+    EXPECT_TRUE(user.Finish()) << user.Report();
+    ASSERT_EQ(user.Boxes().size(), 1u);
+    EXPECT_EQ(user.Boxes()[0].text, "Do you wish to stop Discovery Service on \\\\HERON ?");
+  }
+  EXPECT_EQ(focused, (std::vector<int>{IDC_SERVICE_ACTION, IDC_SERVICE_ACTION}));
+  EXPECT_EQ(stateAfter, "Running");
+  pump([&] { return ::GetFocus() == tree; });
+  EXPECT_EQ(::GetFocus(), tree) << "after the status dialog";
+  app.m_hMainWnd = nullptr;
 }
 
 }  // namespace

@@ -252,7 +252,7 @@ inline constexpr ControlEntry kDistributedPageControls[] = {
 inline constexpr ControlEntry kDiscoveryStatusControls[] = {
     {-1, "Static", "Kestrava Discovery Service:"},
     {1056, "Static"},
-    {1061, "Button", "", BS_PUSHBUTTON},
+    {1061, "Button", "", BS_PUSHBUTTON, WS_TABSTOP},
     {1050, "msctls_progress32"},
 };
 

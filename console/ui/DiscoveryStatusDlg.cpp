@@ -109,11 +109,18 @@ DWORD WINAPI ConnectWorkerProc(LPVOID parameter) {
   }
 }
 
-const kv::MessageEntry<CDiscoveryStatusDlg> CDiscoveryStatusDlg::kMessages[4] = {
+const kv::MessageEntry<CDiscoveryStatusDlg> CDiscoveryStatusDlg::kMessages[6] = {
     kv::OnMessage(WM_TIMER, &CDiscoveryStatusDlg::OnTimer),
     kv::OnMessage(WM_STATUS_REQUEST, &CDiscoveryStatusDlg::OnStatusRequest),
     kv::OnMessage(WM_CLOSE, &CDiscoveryStatusDlg::OnClose),
     kv::OnCommand(IDC_SERVICE_ACTION, BN_CLICKED, &CDiscoveryStatusDlg::OnButton),
+    kv::OnMessage(kv::WM_KV_SHORTCUT, &CDiscoveryStatusDlg::OnShortcut),
+    kv::OnMessage(WM_DESTROY, &CDiscoveryStatusDlg::OnDestroy),
+};
+
+const kv::Shortcut<CDiscoveryStatusDlg> CDiscoveryStatusDlg::kShortcuts[2] = {
+    {VK_TAB, 0, &CDiscoveryStatusDlg::OnTabKey},
+    {VK_TAB, kv::kKeyShift, &CDiscoveryStatusDlg::OnTabKey},
 };
 
 CDiscoveryStatusDlg::CDiscoveryStatusDlg(std::string server, HWND parent)
@@ -127,6 +134,7 @@ BOOL CDiscoveryStatusDlg::OnInitDialog() {
   CDialog::OnInitDialog();
   m_progress.AttachDlgItem(m_hWnd, IDC_STATUS_PROGRESS);
   ::SetWindowTextA(m_hWnd, (" \\\\" + m_strServer).c_str());
+  m_shortcuts.Attach(m_hWnd, kShortcuts);
   Request(ActConnect);
   for (UINT_PTR id = kFirstTimerId; id <= kLastTimerId && !m_nTimerId; ++id)
     m_nTimerId = ::SetTimer(m_hWnd, id, kTickMs, nullptr);
@@ -222,6 +230,18 @@ void CDiscoveryStatusDlg::ConfirmStop() {
   std::string question = FormatResString(IDS_STOP_SERVICE_QUESTION, m_strServer);
   if (kv::ShowMessageBox(m_hWnd, question, LoadResString(IDS_WARNING), kStopQuestionFlags) == IDOK)
     StopDiscoveryService(m_strServer.c_str());
+}
+
+LRESULT CDiscoveryStatusDlg::OnShortcut(WPARAM index, LPARAM) { return kv::RunShortcut(this, kShortcuts, index); }
+
+void CDiscoveryStatusDlg::OnTabKey() {
+  HWND button = GetDlgItem(IDC_SERVICE_ACTION);
+  if (::IsWindowEnabled(button)) ::SendMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
+}
+
+LRESULT CDiscoveryStatusDlg::OnDestroy(WPARAM, LPARAM) {
+  m_shortcuts.Detach();
+  return 0;
 }
 
 void CDiscoveryStatusDlg::OnButton() {

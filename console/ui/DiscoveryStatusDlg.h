@@ -11,6 +11,7 @@
 
 #include "Controls.h"
 #include "Dialog.h"
+#include "Keyboard.h"
 
 // The dialog's private request: wParam is a StatusAction, lParam 0.
 inline constexpr UINT WM_STATUS_REQUEST = WM_USER + 101;  // 0x0465
@@ -88,11 +89,20 @@ class CDiscoveryStatusDlg : public kv::CDialog {
   void ConfirmStop();
   void ShowRow();
   void Request(StatusAction action) const;
+  // Tab and Shift+Tab give the button the focus whenever it can be pressed.
+  // The dialog manager moves only a focus that some control holds, and the
+  // button, the dialog's only control that takes it, loses it each time it
+  // is disabled while the service or the connection is pending.
+  void OnTabKey();
+  LRESULT OnShortcut(WPARAM index, LPARAM);
+  LRESULT OnDestroy(WPARAM, LPARAM);
+  static const kv::Shortcut<CDiscoveryStatusDlg> kShortcuts[2];
+  kv::CShortcuts m_shortcuts;
 
   std::string m_strServer;
   kv::CProgressCtrl m_progress;
   LONG m_nState = 0;
   UINT_PTR m_nTimerId = 0;
 
-  static const kv::MessageEntry<CDiscoveryStatusDlg> kMessages[4];
+  static const kv::MessageEntry<CDiscoveryStatusDlg> kMessages[6];
 };

@@ -299,43 +299,114 @@ void CRoleConsoleDlg::MoveTreeServerToList(const RoleCommand& command, const Rol
   SelectListServer(index);
 }
 
+namespace {
+
+POINT MessagePoint() {
+  const DWORD position = ::GetMessagePos();
+  return {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
+}
+
+// An item's rectangle (client coordinates of view) on the screen, cut to
+// the part of it that the view shows.
+RECT VisibleOnScreen(HWND view, RECT item) {
+  RECT client{};
+  ::GetClientRect(view, &client);
+  ::IntersectRect(&item, &item, &client);
+  ::MapWindowPoints(view, nullptr, reinterpret_cast<POINT*>(&item), 2);
+  return item;
+}
+
+}  // namespace
+
 LRESULT CRoleConsoleDlg::OnTreeContextMenu(NMHDR*) {
   if (m_bCommandRunning) return 0;
-  const DWORD position = ::GetMessagePos();
-  POINT screen{static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
+  const POINT screen = MessagePoint();
   POINT client = screen;
   ::ScreenToClient(m_treeServers.GetSafeHwnd(), &client);
   HTREEITEM item = m_treeServers.HitTest(client);
-  if (!item) return 0;
-  m_treeServers.SelectItem(item);
-  // The names are taken now: a refresh pass may run while the menu is up.
-  HTREEITEM parent = m_treeServers.GetParentItem(item);
-  const std::string server = m_treeServers.GetItemText(item);
-  const std::string primary = parent ? m_treeServers.GetItemText(parent) : std::string();
-  RunMenuCommand(TrackContextMenu(IDM_TREE_CONTEXT, parent ? 0 : 1, screen), server, primary);
+  if (item) ShowTreeMenu(item, screen, nullptr);
   return 0;
 }
 
 LRESULT CRoleConsoleDlg::OnListContextMenu(NMHDR*) {
   if (m_bCommandRunning) return 0;
   const int selected = m_listServers.GetSelectedItem();
-  if (selected < 0) return 0;
-  const std::string server = m_listServers.GetItemText(selected);
-  const DWORD position = ::GetMessagePos();
-  RunMenuCommand(TrackContextMenu(IDM_LIST_CONTEXT, 0,
-                                  {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))}),
-                 server, std::string());
+  if (selected >= 0) ShowListMenu(selected, MessagePoint(), nullptr);
   return 0;
 }
 
+void CRoleConsoleDlg::ShowTreeMenu(HTREEITEM item, POINT screen, const RECT* itemRect) {
+  m_treeServers.SelectItem(item);
+  // The names are taken now: a refresh pass may run while the menu is up.
+  HTREEITEM parent = m_treeServers.GetParentItem(item);
+  const std::string server = m_treeServers.GetItemText(item);
+  const std::string primary = parent ? m_treeServers.GetItemText(parent) : std::string();
+  RunMenuCommand(TrackContextMenu(IDM_TREE_CONTEXT, parent ? 0 : 1, screen, itemRect), server, primary);
+}
+
+void CRoleConsoleDlg::ShowListMenu(int index, POINT screen, const RECT* itemRect) {
+  const std::string server = m_listServers.GetItemText(index);
+  RunMenuCommand(TrackContextMenu(IDM_LIST_CONTEXT, 0, screen, itemRect), server, std::string());
+}
+
 // The menu is destroyed when it closes; its command comes back here rather
-// than as a message that would read the selections afterwards.
-UINT CRoleConsoleDlg::TrackContextMenu(UINT menuId, int popup, POINT screen) {
+// than as a message that would read the selections afterwards. A menu
+// opened from the keyboard opens below the item (above it when there is no
+// room below), never over it.
+UINT CRoleConsoleDlg::TrackContextMenu(UINT menuId, int popup, POINT screen, const RECT* itemRect) {
   kv::CMenu menu;
   if (!menu.LoadMenu(kv::ResourceInstance(), menuId)) return 0;
   HMENU sub = menu.GetSubMenu(popup);
   if (!sub) return 0;
-  return static_cast<UINT>(::TrackPopupMenu(sub, TPM_RETURNCMD | TPM_NONOTIFY, screen.x, screen.y, 0, m_hWnd, nullptr));
+  TPMPARAMS keepClear{};
+  keepClear.cbSize = sizeof(keepClear);
+  if (itemRect) keepClear.rcExclude = *itemRect;
+  return static_cast<UINT>(::TrackPopupMenuEx(sub, TPM_RETURNCMD | TPM_NONOTIFY | (itemRect ? TPM_VERTICAL : 0u),
+                                              screen.x, screen.y, m_hWnd, itemRect ? &keepClear : nullptr));
+}
+
+// clang-format off
+const kv::Shortcut<CRoleConsoleDlg> CRoleConsoleDlg::kShortcuts[4] = {
+    {VK_F10, kv::kKeyShift, &CRoleConsoleDlg::OnKeyContextMenu},
+    {VK_APPS, 0, &CRoleConsoleDlg::OnKeyContextMenu},
+    {VK_RETURN, kv::kKeyAlt, &CRoleConsoleDlg::OnKeyProperties},
+    {VK_F5, 0, &CRoleConsoleDlg::OnRefresh},
+};
+// clang-format on
+
+LRESULT CRoleConsoleDlg::OnShortcut(WPARAM index, LPARAM) { return kv::RunShortcut(this, kShortcuts, index); }
+
+void CRoleConsoleDlg::OnKeyContextMenu() { ShowKeyboardMenu(::GetFocus()); }
+
+// The menu of the selected item of view, at the item: the view scrolls it
+// into sight first.
+void CRoleConsoleDlg::ShowKeyboardMenu(HWND view) {
+  if (m_bCommandRunning || !view) return;
+  RECT rect{};
+  if (view == m_treeServers.GetSafeHwnd()) {
+    HTREEITEM item = m_treeServers.GetSelectedItem();
+    if (!item) return;
+    m_treeServers.EnsureVisible(item);
+    if (!m_treeServers.GetItemRect(item, rect, TRUE)) return;
+    rect = VisibleOnScreen(view, rect);
+    ShowTreeMenu(item, {rect.left, rect.bottom}, &rect);
+  } else if (view == m_listServers.GetSafeHwnd()) {
+    const int index = m_listServers.GetSelectedItem();
+    if (index < 0) return;
+    m_listServers.EnsureVisible(index);
+    if (!m_listServers.GetItemRect(index, rect, LVIR_LABEL)) return;
+    rect = VisibleOnScreen(view, rect);
+    ShowListMenu(index, {rect.left, rect.bottom}, &rect);
+  }
+}
+
+// Alt+Enter: the Properties of the selected item of the view that has the focus.
+void CRoleConsoleDlg::OnKeyProperties() {
+  HWND focus = ::GetFocus();
+  if (focus == m_treeServers.GetSafeHwnd())
+    OnTreeServerProperties();
+  else if (focus == m_listServers.GetSafeHwnd())
+    OnListServerProperties();
 }
 
 void CRoleConsoleDlg::RunMenuCommand(UINT command, const std::string& server, const std::string& primary) {

@@ -62,7 +62,7 @@ const ControlTexts* FillToolTip(DispInfo* info) {
 
 }  // namespace
 
-const kv::MessageEntry<CRoleConsoleDlg> CRoleConsoleDlg::kMessages[27] = {
+const kv::MessageEntry<CRoleConsoleDlg> CRoleConsoleDlg::kMessages[29] = {
     kv::OnCommand(IDC_REFRESH, BN_CLICKED, &CRoleConsoleDlg::OnRefresh),
     kv::OnCommand(IDC_AUTO_REFRESH, BN_CLICKED, &CRoleConsoleDlg::OnAutoRefresh),
     kv::OnCommand(ID_HELP, BN_CLICKED, &CRoleConsoleDlg::OnHelp),
@@ -91,6 +91,9 @@ const kv::MessageEntry<CRoleConsoleDlg> CRoleConsoleDlg::kMessages[27] = {
     kv::OnCommand(ID_LIST_DS_STATUS, 0, &CRoleConsoleDlg::OnListDiscoveryStatus),
     kv::OnCommand(ID_PRIMARY_SECURITY, 0, &CRoleConsoleDlg::OnSecurity),
     kv::OnCommand(ID_DISTRIBUTED_SECURITY, 0, &CRoleConsoleDlg::OnSecurity),
+    // The keyboard (RoleCommands.cpp).
+    kv::OnMessage(kv::WM_KV_SHORTCUT, &CRoleConsoleDlg::OnShortcut),
+    kv::OnMessage(WM_HELP, &CRoleConsoleDlg::OnHelpKey),
 };
 
 CRoleConsoleDlg::CRoleConsoleDlg()
@@ -144,6 +147,7 @@ BOOL CRoleConsoleDlg::OnInitDialog() {
     if (kv::CWinApp* app = kv::CWinApp::Current()) app->m_hMainWnd = m_hWnd;
 
   kv::SetQuestionRoot(m_hWnd);
+  m_shortcuts.Attach(m_hWnd, kShortcuts);
   AddToolTips();
   kv::StartupMark("tooltips");
   StartTimer();
@@ -334,6 +338,11 @@ void CRoleConsoleDlg::OnAutoRefresh() { UpdateData(TRUE); }
 
 void CRoleConsoleDlg::OnHelp() { ShowHelpTopic(m_hWnd); }
 
+LRESULT CRoleConsoleDlg::OnHelpKey(WPARAM, LPARAM) {
+  OnHelp();
+  return TRUE;
+}
+
 void CRoleConsoleDlg::OnOK() { CloseConsole(true); }
 
 void CRoleConsoleDlg::OnCancel() { CloseConsole(false); }
@@ -403,6 +412,7 @@ LRESULT CRoleConsoleDlg::OnEnable(WPARAM enabled, LPARAM) {
 
 LRESULT CRoleConsoleDlg::OnDestroy(WPARAM, LPARAM) {
   kv::SetQuestionRoot(nullptr);
+  m_shortcuts.Detach();
   RestoreToolTipRelays();
   // The list view would destroy its image list with itself; m_imlList owns it.
   m_listServers.SetImageList(nullptr, LVSIL_SMALL);

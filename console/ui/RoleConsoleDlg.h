@@ -12,6 +12,7 @@
 #include "App.h"
 #include "Controls.h"
 #include "Dialog.h"
+#include "Keyboard.h"
 #include "ProductTypes.h"
 #include "RoleTables.h"
 #include "ServerViews.h"
@@ -125,6 +126,7 @@ class CRoleConsoleDlg : public kv::CDialog {
   void OnRefresh();
   void OnAutoRefresh();
   void OnHelp();
+  LRESULT OnHelpKey(WPARAM, LPARAM);
   LRESULT OnSelectionNotify(NMHDR*);
   bool OnToolTipText(NMHDR* hdr, LRESULT& result);
   LRESULT OnTimer(WPARAM, LPARAM);
@@ -153,8 +155,24 @@ class CRoleConsoleDlg : public kv::CDialog {
   void MoveFromListToTree(int listIndex);
   LRESULT OnTreeContextMenu(NMHDR*);
   LRESULT OnListContextMenu(NMHDR*);
+  // The menu of a tree item or a list item, shown at screen; a menu opened
+  // from the keyboard keeps clear of the item's rectangle (item, in screen
+  // coordinates).
+  void ShowTreeMenu(HTREEITEM item, POINT screen, const RECT* itemRect);
+  void ShowListMenu(int index, POINT screen, const RECT* itemRect);
   // Shows the popup and returns the command picked (0: none).
-  UINT TrackContextMenu(UINT menuId, int popup, POINT screen);
+  UINT TrackContextMenu(UINT menuId, int popup, POINT screen, const RECT* itemRect);
+
+  // The keyboard (RoleCommands.cpp): Shift+F10 and the Menu key open the
+  // menu of the selected item of the view that has the focus, at the item;
+  // Alt+Enter opens that item's Properties; F5 refreshes. F1 comes as
+  // WM_HELP, from the system, and is Help.
+  static const kv::Shortcut<CRoleConsoleDlg> kShortcuts[4];
+  kv::CShortcuts m_shortcuts;
+  LRESULT OnShortcut(WPARAM index, LPARAM);
+  void OnKeyContextMenu();
+  void ShowKeyboardMenu(HWND view);
+  void OnKeyProperties();
   // Runs a context-menu command on the server the menu was opened for,
   // whatever a refresh pass did to the selections while it was open.
   void RunMenuCommand(UINT command, const std::string& server, const std::string& primary);
@@ -231,5 +249,5 @@ class CRoleConsoleDlg : public kv::CDialog {
   };
   ToolTipRelay m_relays[2];
 
-  static const kv::MessageEntry<CRoleConsoleDlg> kMessages[27];
+  static const kv::MessageEntry<CRoleConsoleDlg> kMessages[29];
 };

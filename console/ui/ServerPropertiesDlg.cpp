@@ -22,10 +22,19 @@ constexpr size_t kDescriptionChars = 256;
 
 }  // namespace
 
-const kv::MessageEntry<CServerPropertiesDlg> CServerPropertiesDlg::kMessages[3] = {
+const kv::MessageEntry<CServerPropertiesDlg> CServerPropertiesDlg::kMessages[5] = {
     kv::OnNotify(IDC_PROPERTIES_TAB, TCN_SELCHANGE, &CServerPropertiesDlg::OnTabChange),
     kv::OnCommand(IDC_PROPERTIES_HELP, BN_CLICKED, &CServerPropertiesDlg::OnHelp),
     kv::OnMessage(WM_HELP, &CServerPropertiesDlg::OnHelpKey),
+    kv::OnMessage(kv::WM_KV_SHORTCUT, &CServerPropertiesDlg::OnShortcut),
+    kv::OnMessage(WM_DESTROY, &CServerPropertiesDlg::OnDestroy),
+};
+
+const kv::Shortcut<CServerPropertiesDlg> CServerPropertiesDlg::kShortcuts[4] = {
+    {VK_TAB, kv::kKeyCtrl, &CServerPropertiesDlg::OnNextTab},
+    {VK_NEXT, kv::kKeyCtrl, &CServerPropertiesDlg::OnNextTab},
+    {VK_TAB, kv::kKeyCtrl | kv::kKeyShift, &CServerPropertiesDlg::OnPreviousTab},
+    {VK_PRIOR, kv::kKeyCtrl, &CServerPropertiesDlg::OnPreviousTab},
 };
 
 CServerPropertiesDlg::CServerPropertiesDlg(const DiscoveryEntry* entry, HWND parent)
@@ -72,6 +81,7 @@ BOOL CServerPropertiesDlg::OnInitDialog() {
   m_listProducts.AttachDlgItem(m_hWnd, IDC_PRODUCTS_LIST);
   m_tab.AttachDlgItem(m_hWnd, IDC_PROPERTIES_TAB);
   CDialog::OnInitDialog();
+  m_shortcuts.Attach(m_hWnd, kShortcuts);
   m_tab.InsertItem(0, m_strTabProducts);
   InitProductColumns();
 
@@ -162,6 +172,24 @@ LRESULT CServerPropertiesDlg::OnTabChange(NMHDR*) {
     filled = TRUE;
     page.Fill();
   }
+  return 0;
+}
+
+LRESULT CServerPropertiesDlg::OnShortcut(WPARAM index, LPARAM) { return kv::RunShortcut(this, kShortcuts, index); }
+
+void CServerPropertiesDlg::OnNextTab() { StepTab(1); }
+void CServerPropertiesDlg::OnPreviousTab() { StepTab(-1); }
+
+// What a click on the tab does: select it, then show its page.
+void CServerPropertiesDlg::StepTab(int step) {
+  const int count = m_tab.GetItemCount();
+  if (count < 2) return;
+  m_tab.SetCurSel((m_tab.GetCurSel() + step + count) % count);
+  OnTabChange(nullptr);
+}
+
+LRESULT CServerPropertiesDlg::OnDestroy(WPARAM, LPARAM) {
+  m_shortcuts.Detach();
   return 0;
 }
 

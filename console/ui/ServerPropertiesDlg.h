@@ -11,6 +11,7 @@
 
 #include "Controls.h"
 #include "Dialog.h"
+#include "Keyboard.h"
 #include "ProductTypes.h"
 
 // What the two second-tab pages share: the server they show, the session
@@ -125,6 +126,16 @@ class CServerPropertiesDlg : public kv::CDialog {
   LRESULT OnTabChange(NMHDR*);
   void OnHelp();
   LRESULT OnHelpKey(WPARAM, LPARAM);
+  LRESULT OnDestroy(WPARAM, LPARAM);
 
-  static const kv::MessageEntry<CServerPropertiesDlg> kMessages[3];
+  // Ctrl+Tab and Ctrl+Page Down select the next tab, Ctrl+Shift+Tab and
+  // Ctrl+Page Up the one before, round the end, as in a property sheet.
+  void OnNextTab();
+  void OnPreviousTab();
+  void StepTab(int step);
+  LRESULT OnShortcut(WPARAM index, LPARAM);
+  static const kv::Shortcut<CServerPropertiesDlg> kShortcuts[4];
+  kv::CShortcuts m_shortcuts;
+
+  static const kv::MessageEntry<CServerPropertiesDlg> kMessages[5];
 };
