@@ -419,39 +419,23 @@ def computer32(cv, ox, screen, text_lines=False):
     cv.hline(ox + 7, ox + 24, 27, light)
 
 
-def strip_tree():
-    cv = Canvas(48, 16, MASK)
-    server16(cv, 0, ['green'])
-    server16(cv, 16, ['green', 'green'])
-    server16(cv, 32, ['red'], dimmed=True)
+def strip_tree(size=16):
+    server = server16 if size == 16 else server32
+    cv = Canvas(3 * size, size, MASK)
+    server(cv, 0, ['green'])
+    server(cv, size, ['green', 'green'])
+    server(cv, 2 * size, ['red'], dimmed=True)
     return cv
 
 
-def strip_list():
-    cv = Canvas(48, 16, MASK)
+def strip_list(size=16):
+    computer = computer16 if size == 16 else computer32
+    cv = Canvas(3 * size, size, MASK)
     cyan = ((0, 224, 224), (200, 255, 255), (0, 128, 128))
     red = ((232, 24, 24), (255, 160, 160), DARK_RED)
-    computer16(cv, 0, cyan)
-    computer16(cv, 16, red)
-    computer16(cv, 32, cyan, text_lines=True)
-    return cv
-
-
-def strip_tree32():
-    cv = Canvas(96, 32, MASK)
-    server32(cv, 0, ['green'])
-    server32(cv, 32, ['green', 'green'])
-    server32(cv, 64, ['red'], dimmed=True)
-    return cv
-
-
-def strip_list32():
-    cv = Canvas(96, 32, MASK)
-    cyan = ((0, 224, 224), (200, 255, 255), (0, 128, 128))
-    red = ((232, 24, 24), (255, 160, 160), DARK_RED)
-    computer32(cv, 0, cyan)
-    computer32(cv, 32, red)
-    computer32(cv, 64, cyan, text_lines=True)
+    computer(cv, 0, cyan)
+    computer(cv, size, red)
+    computer(cv, 2 * size, cyan, text_lines=True)
     return cv
 
 
@@ -771,7 +755,7 @@ def main():
     tree, lst = strip_tree(), strip_list()
     write(os.path.join(console, "ServerTree.bmp"), bmp8_bytes(tree, palette_exact(tree.px)))
     write(os.path.join(console, "ServerList.bmp"), bmp8_bytes(lst, palette_exact(lst.px)))
-    tree32, lst32 = strip_tree32(), strip_list32()
+    tree32, lst32 = strip_tree(32), strip_list(32)
     write(os.path.join(console, "ServerTree32.bmp"), bmp8_bytes(tree32, palette_exact(tree32.px)))
     write(os.path.join(console, "ServerList32.bmp"), bmp8_bytes(lst32, palette_exact(lst32.px)))
     write(os.path.join(console, "Quayside.ico"), ico_bytes([icon_console(32), icon_console(16)]))
