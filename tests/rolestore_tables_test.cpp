@@ -291,10 +291,14 @@ TEST_F(RoleRecordTest, AReaderNoticesChangesInEveryGroupOfALargeTable) {
     reader.BeginPass();
     for (const std::string& server : servers) ASSERT_EQ(primaryRead(server), server);
   }
-  for (const std::string& server : servers) write(server, "OTHER");
-  reader.BeginPass();
+  // One server at a time: a group's other servers are not read again by
+  // chance of their own change.
   int changed = 0;
-  for (const std::string& server : servers) changed += primaryRead(server) == "OTHER";
+  for (const std::string& server : servers) {
+    write(server, "OTHER");
+    reader.BeginPass();
+    changed += primaryRead(server) == "OTHER";
+  }
   EXPECT_EQ(changed, 200);
 }
 
