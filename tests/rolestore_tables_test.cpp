@@ -270,6 +270,38 @@ TEST_F(RoleRecordTest, AReaderThatKeepsKeysOpenReadsWhatAFreshReadReads) {
   EXPECT_EQ(read(true, "ALPHA").substr(0, 10), "0/76/OMEGA");
 }
 
+// With more servers than one wait can watch (a wait takes 64 events), a
+// change is noticed in every group, whichever wait holds its event.
+TEST_F(RoleRecordTest, AReaderNoticesChangesInEveryGroupOfALargeTable) {
+  auto write = [](const std::string& server, const std::string& primary) {
+    RoleRecord r = rstest::MakeRecord(primary, 1, "admin", "pw");
+    rstest::WriteSlot(server, &r, sizeof(r));
+  };
+  std::vector<std::string> servers;
+  for (int i = 0; i < 200; ++i) servers.push_back("S" + std::to_string(1000 + i));
+  for (const std::string& server : servers) write(server, server);
+  CLocalRoleRecordReader reader;
+  auto primaryRead = [&](const std::string& server) {
+    RoleRecord r{};
+    DWORD size = sizeof(r);
+    if (reader.Read(server.c_str(), kSanProductCode, &r, &size) != ERROR_SUCCESS) return std::string();
+    return std::string(r.primaryName, ::strnlen(r.primaryName, sizeof(r.primaryName)));
+  };
+  for (int pass = 0; pass < 2; ++pass) {  // the second pass sets the watches
+    reader.BeginPass();
+    for (const std::string& server : servers) ASSERT_EQ(primaryRead(server), server);
+  }
+  // One server at a time: a group's other servers are not read again by
+  // chance of their own change.
+  int changed = 0;
+  for (const std::string& server : servers) {
+    write(server, "OTHER");
+    reader.BeginPass();
+    changed += primaryRead(server) == "OTHER";
+  }
+  EXPECT_EQ(changed, 200);
+}
+
 class DistributedListTest : public ::testing::Test {
  protected:
   rstest::CTestRoots m_roots{"lists"};

@@ -116,9 +116,17 @@ LONG Watch(HKEY key, DWORD filter, HANDLE event) { return ::RegNotifyChangeKeyVa
 }  // namespace
 
 CLocalRoleRecordReader::CLocalRoleRecordReader() {
-  // Manual-reset: a notice stays until the pass that handles it.
-  for (kv::CHandle& event : m_groupChanged) event.Reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  // Manual-reset: a notice stays until the pass that handles it. A group's
+  // event is made when its first watch is set (at start the console reads
+  // every record once without watches, and few groups hold a server when
+  // the table is small).
   m_tableChanged.Reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+}
+
+HANDLE CLocalRoleRecordReader::GroupEvent(size_t group) {
+  kv::CHandle& event = m_groupChanged[group];
+  if (!event) event.Reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  return event.Get();
 }
 
 void CLocalRoleRecordReader::Forget(size_t group) {
@@ -131,23 +139,35 @@ void CLocalRoleRecordReader::Forget(size_t group) {
     kept.server.Reset();
   }
   if (group == kGroups) {
-    for (kv::CHandle& event : m_groupChanged) ::ResetEvent(event.Get());
-  } else {
+    ResetGroupEvents();
+  } else if (m_groupChanged[group]) {
     ::ResetEvent(m_groupChanged[group].Get());
   }
 }
 
+void CLocalRoleRecordReader::ResetGroupEvents() {
+  for (kv::CHandle& event : m_groupChanged)
+    if (event) ::ResetEvent(event.Get());
+}
+
 void CLocalRoleRecordReader::BeginPass() {
   if (m_tableKey && ::WaitForSingleObject(m_tableChanged.Get(), 0) != WAIT_OBJECT_0) {
-    for (size_t first = 0; first < kGroups; first += MAXIMUM_WAIT_OBJECTS) {
-      const DWORD count =
-          static_cast<DWORD>(kGroups - first < MAXIMUM_WAIT_OBJECTS ? kGroups - first : MAXIMUM_WAIT_OBJECTS);
+    // The groups that have an event (a watch set), in waits of up to 64.
+    size_t next = 0;
+    while (next < kGroups) {
       HANDLE events[MAXIMUM_WAIT_OBJECTS];
-      for (DWORD i = 0; i < count; ++i) events[i] = m_groupChanged[first + i].Get();
+      size_t groups[MAXIMUM_WAIT_OBJECTS];
+      DWORD count = 0;
+      for (; next < kGroups && count < MAXIMUM_WAIT_OBJECTS; ++next) {
+        if (!m_groupChanged[next]) continue;
+        events[count] = m_groupChanged[next].Get();
+        groups[count++] = next;
+      }
+      if (count == 0) break;
       for (;;) {
         DWORD signalled = ::WaitForMultipleObjects(count, events, FALSE, 0);
         if (signalled >= WAIT_OBJECT_0 + count) break;
-        Forget(first + signalled - WAIT_OBJECT_0);
+        Forget(groups[signalled - WAIT_OBJECT_0]);
       }
     }
     return;
@@ -207,9 +227,9 @@ LONG CLocalRoleRecordReader::ReadWatched(const std::string& name, Kept& kept, vo
   if (kept.record && kept.watched) return QueryRoleRecord(kept.record.Get(), buffer, size);
   kept.valid = false;
   kept.server.Reset();
-  HANDLE event = m_groupChanged[kept.group].Get();
+  HANDLE event = GroupEvent(kept.group);
   // Each watch is set before the read it guards: a change after it is noticed.
-  if (::RegOpenKeyExA(m_tableKey.Get(), name.c_str(), 0, KEY_READ, kept.server.Put()) != ERROR_SUCCESS ||
+  if (!event || ::RegOpenKeyExA(m_tableKey.Get(), name.c_str(), 0, KEY_READ, kept.server.Put()) != ERROR_SUCCESS ||
       Watch(kept.server.Get(), REG_NOTIFY_CHANGE_NAME, event) != ERROR_SUCCESS) {
     kept.server.Reset();
     kept.record.Reset();
@@ -249,7 +269,7 @@ LONG CLocalRoleRecordReader::ReadWatched(const std::string& name, Kept& kept, vo
 void CLocalRoleRecordReader::Reset() {
   m_kept.clear();
   m_tableKey.Reset();
-  for (kv::CHandle& event : m_groupChanged) ::ResetEvent(event.Get());
+  ResetGroupEvents();
   ::ResetEvent(m_tableChanged.Get());
 }
 

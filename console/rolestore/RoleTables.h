@@ -117,14 +117,18 @@ class CLocalRoleRecordReader {
     std::string bytes;
   };
   void Forget(size_t group);
+  void ResetGroupEvents();
+  // The group's event, made on first use (null if it cannot be made: the
+  // watch then fails and the read goes to the registry).
+  HANDLE GroupEvent(size_t group);
   LONG ReadWatched(const std::string& name, Kept& kept, void* buffer, DWORD* size);
 
   std::string m_table;
   std::string m_productKey;
   int m_productCode = -1;
   std::unordered_map<std::string, Kept> m_kept;
-  kv::CHandle m_groupChanged[kGroups];
-  kv::CHandle m_tableChanged;  // servers added to or removed from the table
+  kv::CHandle m_groupChanged[kGroups];  // made when a watch of the group is first set
+  kv::CHandle m_tableChanged;           // servers added to or removed from the table
   kv::CRegKey m_tableKey;
 };
 

@@ -171,26 +171,29 @@ BOOL CRoleConsoleDlg::OnInitDialog() {
 void CRoleConsoleDlg::AddToolTips() {
   if (!m_tooltip.Create(m_hWnd, TTS_ALWAYSTIP)) return;
   m_tooltip.Activate(TRUE);
-  for (HWND child = ::GetWindow(m_hWnd, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-    // The tooltip's own subclass (TTF_SUBCLASS) looks up a window property
-    // for every message the control gets, and the refresh pass sends the
-    // tree and the list thousands; those two relay their mouse messages to
-    // the tooltip themselves, so the tips and hints behave the same.
-    const int id = ::GetDlgCtrlID(child);
-    const int relay = id == IDC_TREE_SERVERS ? 0 : (id == IDC_LIST_SERVERS ? 1 : -1);
+  // The tooltip's own subclass (TTF_SUBCLASS) looks up a window property for
+  // every message the control gets, one wineserver round trip each under
+  // Wine (a few hundred for the first paint alone, thousands for the tree
+  // and the list in a refresh pass): every control relays its mouse messages
+  // to the tooltip itself instead, so the tips and hints behave the same.
+  size_t children = 0;
+  for (HWND child = ::GetWindow(m_hWnd, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) ++children;
+  m_relays.assign(children, ToolTipRelay());  // not resized again: the controls hold pointers into it
+  size_t slot = 0;
+  for (HWND child = ::GetWindow(m_hWnd, GW_CHILD); child && slot < children; child = ::GetWindow(child, GW_HWNDNEXT)) {
     TOOLINFOA info{};
     info.cbSize = TTTOOLINFOA_V2_SIZE;
-    info.uFlags = TTF_IDISHWND | (relay < 0 ? TTF_SUBCLASS : 0u);
+    info.uFlags = TTF_IDISHWND;
     info.hwnd = m_hWnd;
     info.uId = reinterpret_cast<UINT_PTR>(child);
     ::GetWindowRect(child, &info.rect);
     ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&info.rect), 2);
     info.lpszText = LPSTR_TEXTCALLBACKA;
-    if (m_tooltip.AddTool(info) && relay >= 0) RelayToolTips(child, relay);
+    if (m_tooltip.AddTool(info)) RelayToolTips(child, slot++);
   }
 }
 
-void CRoleConsoleDlg::RelayToolTips(HWND control, int slot) {
+void CRoleConsoleDlg::RelayToolTips(HWND control, size_t slot) {
   ToolTipRelay& relay = m_relays[slot];
   relay.control = control;
   relay.tooltip = m_tooltip.GetSafeHwnd();

@@ -8,6 +8,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "App.h"
 #include "Controls.h"
@@ -116,7 +117,7 @@ class CRoleConsoleDlg : public kv::CDialog {
   CServerViewModel::Root* InsertRoot(const std::string& name, int image, LONG generation);
   void DeleteRoot(CServerViewModel::Root& root);
   void DropListedServer(const std::string& name);
-  void RelayToolTips(HWND control, int slot);
+  void RelayToolTips(HWND control, size_t slot);
   void RestoreToolTipRelays();
   static LRESULT CALLBACK ToolTipRelayProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   void SetHint(const std::string& hint);
@@ -240,14 +241,14 @@ class CRoleConsoleDlg : public kv::CDialog {
   bool m_bListRedrawOff = false;
   CLocalRoleRecordReader m_roleRecords;
 
-  // The tree and the list relay their mouse messages to the tooltip
-  // themselves (see AddToolTips).
+  // The controls relay their mouse messages to the tooltip themselves (see
+  // AddToolTips): one for each child that is a tool.
   struct ToolTipRelay {
     WNDPROC original = nullptr;
     HWND control = nullptr;
     HWND tooltip = nullptr;
   };
-  ToolTipRelay m_relays[2];
+  std::vector<ToolTipRelay> m_relays;
 
   static const kv::MessageEntry<CRoleConsoleDlg> kMessages[29];
 };
