@@ -53,10 +53,14 @@ SECURITY_ATTRIBUTES* SharedObjectAttributes() {
 }
 
 std::string LocalComputerName() {
-  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-  DWORD size = sizeof(name);
-  if (!::GetComputerNameA(name, &size)) return {};
-  return name;
+  // The name a process starts with is its name to the end (a new one takes
+  // a restart); asked once, as Wine answers every call from the registry.
+  static const std::string computer = [] {
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof(name);
+    return ::GetComputerNameA(name, &size) ? std::string(name) : std::string();
+  }();
+  return computer;
 }
 
 std::string ConsoleUserName() {
@@ -165,27 +169,41 @@ std::string BareName(const char* name) {
 
 bool IsLocalName(const std::string& name) { return !name.empty() && EqualNoCase(name, LocalComputerName()); }
 
-std::string FindMachine(const std::string& name) {
+namespace {
+
+Reachability ReadReach(HKEY machine, const std::string& canonical) {
+  Reachability r;
+  r.known = true;
+  r.local = ReadDword(machine, "Local", 0) != 0 || IsLocalName(canonical);
+  r.online = ReadDword(machine, "Online", 1) != 0;
+  r.trust = ReadDword(machine, "Trust", 0) != 0;
+  return r;
+}
+
+}  // namespace
+
+std::string FindMachine(HKEY machines, const std::string& name, Reachability* reach) {
   if (name.empty() || name.size() > 63 || name.find_first_of("\\/") != std::string::npos) return {};
-  kv::CRegKey machines;
-  if (OpenKey(HKEY_LOCAL_MACHINE, MachinesPath(), KEY_READ, machines) != ERROR_SUCCESS) return {};
   kv::CRegKey machine;
-  if (OpenKey(machines.Get(), name, KEY_READ, machine) != ERROR_SUCCESS) return {};
+  if (OpenKey(machines, name, KEY_READ, machine) != ERROR_SUCCESS) return {};
   // Registry key names compare without case, as machine names do; the
   // stored spelling is kept in the machine's "Name".
-  return ReadString(machine.Get(), "Name", name);
+  std::string canonical = ReadString(machine.Get(), "Name", name);
+  if (reach) *reach = EqualNoCase(canonical, name) ? ReadReach(machine.Get(), canonical) : Reach(canonical);
+  return canonical;
+}
+
+std::string FindMachine(const std::string& name) {
+  kv::CRegKey machines;
+  if (OpenKey(HKEY_LOCAL_MACHINE, MachinesPath(), KEY_READ, machines) != ERROR_SUCCESS) return {};
+  return FindMachine(machines.Get(), name, nullptr);
 }
 
 Reachability Reach(const std::string& canonical) {
-  Reachability r;
   kv::CRegKey machine;
   if (canonical.empty() || OpenKey(HKEY_LOCAL_MACHINE, MachinePath(canonical), KEY_READ, machine) != ERROR_SUCCESS)
-    return r;
-  r.known = true;
-  r.local = ReadDword(machine.Get(), "Local", 0) != 0 || IsLocalName(canonical);
-  r.online = ReadDword(machine.Get(), "Online", 1) != 0;
-  r.trust = ReadDword(machine.Get(), "Trust", 0) != 0;
-  return r;
+    return {};
+  return ReadReach(machine.Get(), canonical);
 }
 
 bool HasSession(const std::string& canonical) { return !SessionUser(canonical).empty(); }
@@ -219,12 +237,9 @@ LONG CancelSession(const std::string& canonical, const std::string& share) {
   if (uses > 1) return WriteDword(key.Get(), "Uses", uses - 1);
   key.Reset();
   ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, (machinePath + "\\" + share).c_str());
-  kv::CRegKey machine;
-  if (OpenKey(HKEY_LOCAL_MACHINE, machinePath, KEY_READ, machine) == ERROR_SUCCESS &&
-      SubKeyNames(machine.Get()).empty()) {
-    machine.Reset();
-    ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, machinePath.c_str());
-  }
+  // The machine's key goes with its last share: the registry refuses to
+  // delete a key that still has sub-keys.
+  ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, machinePath.c_str());
   return uses == 0 ? ERROR_NOT_CONNECTED : ERROR_SUCCESS;
 }
 
