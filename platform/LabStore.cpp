@@ -182,10 +182,10 @@ Reachability ReadReach(HKEY machine, const std::string& canonical) {
 
 }  // namespace
 
-std::string FindMachine(HKEY machines, const std::string& name, Reachability* reach) {
+std::string FindMachine(const std::string& name, Reachability* reach) {
   if (name.empty() || name.size() > 63 || name.find_first_of("\\/") != std::string::npos) return {};
   kv::CRegKey machine;
-  if (OpenKey(machines, name, KEY_READ, machine) != ERROR_SUCCESS) return {};
+  if (OpenKey(HKEY_LOCAL_MACHINE, MachinePath(name), KEY_READ, machine) != ERROR_SUCCESS) return {};
   // Registry key names compare without case, as machine names do; the
   // stored spelling is kept in the machine's "Name".
   std::string canonical = ReadString(machine.Get(), "Name", name);
@@ -193,11 +193,7 @@ std::string FindMachine(HKEY machines, const std::string& name, Reachability* re
   return canonical;
 }
 
-std::string FindMachine(const std::string& name) {
-  kv::CRegKey machines;
-  if (OpenKey(HKEY_LOCAL_MACHINE, MachinesPath(), KEY_READ, machines) != ERROR_SUCCESS) return {};
-  return FindMachine(machines.Get(), name, nullptr);
-}
+std::string FindMachine(const std::string& name) { return FindMachine(name, nullptr); }
 
 Reachability Reach(const std::string& canonical) {
   kv::CRegKey machine;
@@ -206,7 +202,14 @@ Reachability Reach(const std::string& canonical) {
   return ReadReach(machine.Get(), canonical);
 }
 
-bool HasSession(const std::string& canonical) { return !SessionUser(canonical).empty(); }
+bool HasSession(const std::string& canonical) {
+  // The seam opens ipc$ sessions only: that share is looked at first.
+  kv::CRegKey ipc;
+  if (OpenKey(HKEY_LOCAL_MACHINE, SessionsPath() + "\\" + canonical + "\\ipc$", KEY_READ, ipc) == ERROR_SUCCESS &&
+      ReadDword(ipc.Get(), "Uses", 0) > 0 && !ReadString(ipc.Get(), "User", "?").empty())
+    return true;
+  return !SessionUser(canonical).empty();
+}
 
 std::string SessionUser(const std::string& canonical) {
   kv::CRegKey machine;
@@ -220,8 +223,11 @@ std::string SessionUser(const std::string& canonical) {
 }
 
 LONG AddSession(const std::string& canonical, const std::string& share, const std::string& user) {
-  kv::CRegKey key;
-  LONG rc = CreateKey(HKEY_LOCAL_MACHINE, SessionsPath() + "\\" + canonical + "\\" + share, key);
+  // The machine's key first: a key is made in one call where its parent is
+  // there already, and the registry walks the path itself otherwise.
+  kv::CRegKey machine, key;
+  LONG rc = CreateKey(HKEY_LOCAL_MACHINE, SessionsPath() + "\\" + canonical, machine);
+  if (rc == ERROR_SUCCESS) rc = CreateKey(machine.Get(), share, key);
   if (rc != ERROR_SUCCESS) return rc;
   DWORD uses = ReadDword(key.Get(), "Uses", 0);
   if (uses == 0) WriteString(key.Get(), "User", user);
@@ -236,7 +242,9 @@ LONG CancelSession(const std::string& canonical, const std::string& share) {
   DWORD uses = ReadDword(key.Get(), "Uses", 0);
   if (uses > 1) return WriteDword(key.Get(), "Uses", uses - 1);
   key.Reset();
-  ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, (machinePath + "\\" + share).c_str());
+  // A share's key holds values only; whatever else was put under it goes too.
+  if (::RegDeleteKeyA(HKEY_LOCAL_MACHINE, (machinePath + "\\" + share).c_str()) != ERROR_SUCCESS)
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, (machinePath + "\\" + share).c_str());
   // The machine's key goes with its last share: the registry refuses to
   // delete a key that still has sub-keys.
   ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, machinePath.c_str());

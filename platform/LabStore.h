@@ -82,9 +82,9 @@ struct Reachability {
   bool trust = false;  // pass-through rights of the console's user
 };
 Reachability Reach(const std::string& canonical);
-// FindMachine and Reach of its answer in one look, under the lab's Machines
-// key (open already): the machine's key is read once. reach: may be null.
-std::string FindMachine(HKEY machines, const std::string& name, Reachability* reach);
+// FindMachine and Reach of its answer in one look: the machine's key is
+// opened and read once. reach: may be null.
+std::string FindMachine(const std::string& name, Reachability* reach);
 
 // --- sessions (ipc$ connections of this host's user) ----------------------------
 

@@ -40,15 +40,13 @@ bool PassUnknownToWindows() {
 Target Resolve(const std::string& bare) {
   Target t;
   if (bare.empty()) return t;
-  // The lab exists while it has its Machines key; the machine is looked up
-  // under the key that showed it.
-  kv::CRegKey machines;
-  if (kvlab::OpenKey(HKEY_LOCAL_MACHINE, kvlab::MachinesPath(), KEY_READ, machines) != ERROR_SUCCESS) return t;
-  t.name = kvlab::FindMachine(machines.Get(), bare, &t.reach);
+  // A machine of the lab shows that the lab exists.
+  t.name = kvlab::FindMachine(bare, &t.reach);
   if (!t.name.empty()) {
     t.route = Route::Lab;
     return t;
   }
+  if (!kvlab::LabExists()) return t;
   if (kvlab::IsLocalName(bare) || PassUnknownToWindows()) return t;
   t.route = Route::Unreachable;
   return t;
