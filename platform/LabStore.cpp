@@ -53,10 +53,14 @@ SECURITY_ATTRIBUTES* SharedObjectAttributes() {
 }
 
 std::string LocalComputerName() {
-  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-  DWORD size = sizeof(name);
-  if (!::GetComputerNameA(name, &size)) return {};
-  return name;
+  // The name a process starts with is its name to the end (a new one takes
+  // a restart); asked once, as Wine answers every call from the registry.
+  static const std::string computer = [] {
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof(name);
+    return ::GetComputerNameA(name, &size) ? std::string(name) : std::string();
+  }();
+  return computer;
 }
 
 std::string ConsoleUserName() {
@@ -165,30 +169,47 @@ std::string BareName(const char* name) {
 
 bool IsLocalName(const std::string& name) { return !name.empty() && EqualNoCase(name, LocalComputerName()); }
 
-std::string FindMachine(const std::string& name) {
-  if (name.empty() || name.size() > 63 || name.find_first_of("\\/") != std::string::npos) return {};
-  kv::CRegKey machines;
-  if (OpenKey(HKEY_LOCAL_MACHINE, MachinesPath(), KEY_READ, machines) != ERROR_SUCCESS) return {};
-  kv::CRegKey machine;
-  if (OpenKey(machines.Get(), name, KEY_READ, machine) != ERROR_SUCCESS) return {};
-  // Registry key names compare without case, as machine names do; the
-  // stored spelling is kept in the machine's "Name".
-  return ReadString(machine.Get(), "Name", name);
-}
+namespace {
 
-Reachability Reach(const std::string& canonical) {
+Reachability ReadReach(HKEY machine, const std::string& canonical) {
   Reachability r;
-  kv::CRegKey machine;
-  if (canonical.empty() || OpenKey(HKEY_LOCAL_MACHINE, MachinePath(canonical), KEY_READ, machine) != ERROR_SUCCESS)
-    return r;
   r.known = true;
-  r.local = ReadDword(machine.Get(), "Local", 0) != 0 || IsLocalName(canonical);
-  r.online = ReadDword(machine.Get(), "Online", 1) != 0;
-  r.trust = ReadDword(machine.Get(), "Trust", 0) != 0;
+  r.local = ReadDword(machine, "Local", 0) != 0 || IsLocalName(canonical);
+  r.online = ReadDword(machine, "Online", 1) != 0;
+  r.trust = ReadDword(machine, "Trust", 0) != 0;
   return r;
 }
 
-bool HasSession(const std::string& canonical) { return !SessionUser(canonical).empty(); }
+}  // namespace
+
+std::string FindMachine(const std::string& name, Reachability* reach) {
+  if (name.empty() || name.size() > 63 || name.find_first_of("\\/") != std::string::npos) return {};
+  kv::CRegKey machine;
+  if (OpenKey(HKEY_LOCAL_MACHINE, MachinePath(name), KEY_READ, machine) != ERROR_SUCCESS) return {};
+  // Registry key names compare without case, as machine names do; the
+  // stored spelling is kept in the machine's "Name".
+  std::string canonical = ReadString(machine.Get(), "Name", name);
+  if (reach) *reach = EqualNoCase(canonical, name) ? ReadReach(machine.Get(), canonical) : Reach(canonical);
+  return canonical;
+}
+
+std::string FindMachine(const std::string& name) { return FindMachine(name, nullptr); }
+
+Reachability Reach(const std::string& canonical) {
+  kv::CRegKey machine;
+  if (canonical.empty() || OpenKey(HKEY_LOCAL_MACHINE, MachinePath(canonical), KEY_READ, machine) != ERROR_SUCCESS)
+    return {};
+  return ReadReach(machine.Get(), canonical);
+}
+
+bool HasSession(const std::string& canonical) {
+  // The seam opens ipc$ sessions only: that share is looked at first.
+  kv::CRegKey ipc;
+  if (OpenKey(HKEY_LOCAL_MACHINE, SessionsPath() + "\\" + canonical + "\\ipc$", KEY_READ, ipc) == ERROR_SUCCESS &&
+      ReadDword(ipc.Get(), "Uses", 0) > 0 && !ReadString(ipc.Get(), "User", "?").empty())
+    return true;
+  return !SessionUser(canonical).empty();
+}
 
 std::string SessionUser(const std::string& canonical) {
   kv::CRegKey machine;
@@ -202,8 +223,11 @@ std::string SessionUser(const std::string& canonical) {
 }
 
 LONG AddSession(const std::string& canonical, const std::string& share, const std::string& user) {
-  kv::CRegKey key;
-  LONG rc = CreateKey(HKEY_LOCAL_MACHINE, SessionsPath() + "\\" + canonical + "\\" + share, key);
+  // The machine's key first: a key is made in one call where its parent is
+  // there already, and the registry walks the path itself otherwise.
+  kv::CRegKey machine, key;
+  LONG rc = CreateKey(HKEY_LOCAL_MACHINE, SessionsPath() + "\\" + canonical, machine);
+  if (rc == ERROR_SUCCESS) rc = CreateKey(machine.Get(), share, key);
   if (rc != ERROR_SUCCESS) return rc;
   DWORD uses = ReadDword(key.Get(), "Uses", 0);
   if (uses == 0) WriteString(key.Get(), "User", user);
@@ -218,13 +242,12 @@ LONG CancelSession(const std::string& canonical, const std::string& share) {
   DWORD uses = ReadDword(key.Get(), "Uses", 0);
   if (uses > 1) return WriteDword(key.Get(), "Uses", uses - 1);
   key.Reset();
-  ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, (machinePath + "\\" + share).c_str());
-  kv::CRegKey machine;
-  if (OpenKey(HKEY_LOCAL_MACHINE, machinePath, KEY_READ, machine) == ERROR_SUCCESS &&
-      SubKeyNames(machine.Get()).empty()) {
-    machine.Reset();
-    ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, machinePath.c_str());
-  }
+  // A share's key holds values only; whatever else was put under it goes too.
+  if (::RegDeleteKeyA(HKEY_LOCAL_MACHINE, (machinePath + "\\" + share).c_str()) != ERROR_SUCCESS)
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, (machinePath + "\\" + share).c_str());
+  // The machine's key goes with its last share: the registry refuses to
+  // delete a key that still has sub-keys.
+  ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, machinePath.c_str());
   return uses == 0 ? ERROR_NOT_CONNECTED : ERROR_SUCCESS;
 }
 

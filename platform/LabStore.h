@@ -82,6 +82,9 @@ struct Reachability {
   bool trust = false;  // pass-through rights of the console's user
 };
 Reachability Reach(const std::string& canonical);
+// FindMachine and Reach of its answer in one look: the machine's key is
+// opened and read once. reach: may be null.
+std::string FindMachine(const std::string& name, Reachability* reach);
 
 // --- sessions (ipc$ connections of this host's user) ----------------------------
 

@@ -39,13 +39,14 @@ bool PassUnknownToWindows() {
 
 Target Resolve(const std::string& bare) {
   Target t;
-  if (bare.empty() || !kvlab::LabExists()) return t;
-  t.name = kvlab::FindMachine(bare);
+  if (bare.empty()) return t;
+  // A machine of the lab shows that the lab exists.
+  t.name = kvlab::FindMachine(bare, &t.reach);
   if (!t.name.empty()) {
-    t.reach = kvlab::Reach(t.name);
     t.route = Route::Lab;
     return t;
   }
+  if (!kvlab::LabExists()) return t;
   if (kvlab::IsLocalName(bare) || PassUnknownToWindows()) return t;
   t.route = Route::Unreachable;
   return t;

@@ -67,6 +67,41 @@ TEST_F(RemoteSeam, ConnectionsCheckReachCredentialsAndConflicts) {
             kvr::WNetCancelConnection2A(IpcName("NOSUCHBOX").c_str(), 0, TRUE));
 }
 
+// The lab's record of a connection: made by the first use, gone with the
+// last, the machine's key with its last share; a share without uses is no
+// session.
+TEST_F(RemoteSeam, SessionKeysComeAndGoWithTheirConnections) {
+  const std::string machineKey = kvlab::SessionsPath() + "\\ALPHA";
+  Ipc r("ALPHA");
+  ASSERT_EQ(0u, kvr::WNetAddConnection2A(&r, "alpha-pw", "Administrator", 0));
+  EXPECT_TRUE(kvlab::HasSession("ALPHA"));
+  EXPECT_EQ("Administrator", kvlab::SessionUser("ALPHA"));
+  ASSERT_EQ(0, kvlab::AddSession("ALPHA", "c$", "Administrator"));
+  ASSERT_EQ(0u, kvr::WNetCancelConnection2A(IpcName("ALPHA").c_str(), 0, TRUE));
+  EXPECT_FALSE(kvlab::KeyExists(HKEY_LOCAL_MACHINE, machineKey + "\\ipc$"));
+  EXPECT_TRUE(kvlab::HasSession("ALPHA"));  // through c$
+  EXPECT_EQ(0, kvlab::CancelSession("ALPHA", "c$"));
+  EXPECT_FALSE(kvlab::HasSession("ALPHA"));
+  EXPECT_FALSE(kvlab::KeyExists(HKEY_LOCAL_MACHINE, machineKey));
+
+  // A share's key goes with whatever was put under it.
+  ASSERT_EQ(0u, kvr::WNetAddConnection2A(&r, "alpha-pw", "Administrator", 0));
+  kv::CRegKey extra;
+  ASSERT_EQ(0, kvlab::CreateKey(HKEY_LOCAL_MACHINE, machineKey + "\\ipc$\\extra", extra));
+  extra.Reset();
+  ASSERT_EQ(0u, kvr::WNetCancelConnection2A(IpcName("ALPHA").c_str(), 0, TRUE));
+  EXPECT_FALSE(kvlab::KeyExists(HKEY_LOCAL_MACHINE, machineKey));
+
+  kv::CRegKey idle;
+  ASSERT_EQ(0, kvlab::CreateKey(HKEY_LOCAL_MACHINE, machineKey + "\\ipc$", idle));
+  ASSERT_EQ(0, kvlab::WriteDword(idle.Get(), "Uses", 0));
+  EXPECT_FALSE(kvlab::HasSession("ALPHA"));
+  kv::CRegKey root;
+  EXPECT_EQ(ERROR_ACCESS_DENIED, kvr::RegConnectRegistryA("ALPHA", HKEY_LOCAL_MACHINE, root.Put()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_CONNECTED), kvr::WNetCancelConnection2A(IpcName("ALPHA").c_str(), 0, TRUE));
+  EXPECT_FALSE(kvlab::KeyExists(HKEY_LOCAL_MACHINE, machineKey));
+}
+
 TEST_F(RemoteSeam, RegistryNeedsSessionOrTrust) {
   HKEY key = nullptr;
   EXPECT_EQ(ERROR_ACCESS_DENIED, kvr::RegConnectRegistryA("ALPHA", HKEY_LOCAL_MACHINE, &key));

@@ -156,12 +156,14 @@ std::string RepairText(const AuditFinding& f) {
 DWORD RepairFinding(const AuditFinding& f, const GivenCredentials& given, std::string& reasonOut) {
   RoleRecord local{};
   DWORD size = sizeof(local);
-  bool stored = ReadLocalRoleRecord(f.primary.c_str(), kSanProductCode, &local, &size) == ERROR_SUCCESS;
+  const bool read = ReadLocalRoleRecord(f.primary.c_str(), kSanProductCode, &local, &size) == ERROR_SUCCESS;
   CSilentUser user(given);
   CScopedRoleStoreUser face(user);
   kv::CNetConnection session;
   bool credentials = false;
-  if (!ReachServer(f.primary, stored, given, user, session, reasonOut, credentials)) return SessionCancelled;
+  if (!ReachServer(f.primary, read, read && size == sizeof(local) ? &local : nullptr, given, user, session, reasonOut,
+                   credentials))
+    return SessionCancelled;
   const int mode = f.kind == "missing-from-list" ? ListAdd : ListRemove;
   return static_cast<DWORD>(EditDistributedList(f.primary.c_str(), f.server.c_str(), mode));
 }

@@ -171,7 +171,12 @@ const char* RoleKey(TableRole role) {
 // A name from the SAN as text for the terminal: control bytes as \xNN.
 std::string Shown(const std::string& text) { return kv::EscapeControlBytes(text); }
 
-void PrintLine(const std::string& text) { std::printf("%s\n", Shown(text).c_str()); }
+// Text for standard output in one write of the C library: printf hands it
+// on a byte at a time, and where the output is a console or a character
+// device (unbuffered) every byte is a write of its own.
+void Emit(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+void PrintLine(const std::string& text) { Emit(Shown(text) + "\n"); }
 
 // Names are in the ANSI code page; JSON is UTF-8.
 Json Utf8(const std::string& text) { return Json(AnsiToUtf8(text)); }
@@ -206,11 +211,11 @@ int List(const Options& o) {
       row["primary"] = r.role == TableRole::Distributed ? Utf8(r.primary) : Json();
       out.push_back(row);
     }
-    std::printf("%s\n", out.dump(2).c_str());
+    Emit(out.dump(2) + "\n");
     return kDone;
   }
   if (o.csv) {
-    std::printf("server,domain,type,ipv4,lastRespond,role,primary\n");
+    std::string text = "server,domain,type,ipv4,lastRespond,role,primary\n";
     for (const TableRow& r : rows) {
       std::string line = CsvField(r.name) + ",";
       if (r.hasEntry)
@@ -220,22 +225,25 @@ int List(const Options& o) {
       else
         line += ",,,";
       line += std::string(",") + RoleKey(r.role) + "," + CsvField(r.role == TableRole::Distributed ? r.primary : "");
-      std::printf("%s\n", line.c_str());
+      text += line + "\n";
     }
+    Emit(text);
     return kDone;
   }
-  std::printf("%-18s %-16s %-5s %-15s %-20s %s\n", "SERVER", "DOMAIN", "TYPE", "IPV4", "LAST RESPOND (UTC)", "ROLE");
+  std::string text =
+      kv::Format("%-18s %-16s %-5s %-15s %-20s %s\n", "SERVER", "DOMAIN", "TYPE", "IPV4", "LAST RESPOND (UTC)", "ROLE");
   for (const TableRow& r : rows) {
     std::string name = Shown((r.role == TableRole::Distributed ? "  " : "") + r.name);
     std::string role = Shown(r.role == TableRole::Distributed ? "distributed of " + r.primary : TableRoleName(r.role));
     if (r.hasEntry)
-      std::printf("%-18s %-16s %-5u %-15s %-20s %s\n", name.c_str(),
-                  Shown(kv::FixedField(r.entry.domainName, sizeof(r.entry.domainName))).c_str(),
-                  static_cast<unsigned>(r.entry.serverType), Ipv4(r.entry).c_str(),
-                  Time(r.entry.lastRespondTime, "%Y-%m-%d %H:%M:%S").c_str(), role.c_str());
+      text += kv::Format("%-18s %-16s %-5u %-15s %-20s %s\n", name.c_str(),
+                         Shown(kv::FixedField(r.entry.domainName, sizeof(r.entry.domainName))).c_str(),
+                         static_cast<unsigned>(r.entry.serverType), Ipv4(r.entry).c_str(),
+                         Time(r.entry.lastRespondTime, "%Y-%m-%d %H:%M:%S").c_str(), role.c_str());
     else
-      std::printf("%-18s %-16s %-5s %-15s %-20s %s\n", name.c_str(), "-", "-", "-", "-", role.c_str());
+      text += kv::Format("%-18s %-16s %-5s %-15s %-20s %s\n", name.c_str(), "-", "-", "-", "-", role.c_str());
   }
+  Emit(text);
   return kDone;
 }
 
@@ -256,7 +264,7 @@ void PrintReport(const AuditReport& report, bool json) {
                                       {"cause", Utf8OrNull(f.cause)},
                                       {"repairable", f.repairable}});
     out["exitStatus"] = report.ExitStatus();
-    std::printf("%s\n", out.dump(2).c_str());
+    Emit(out.dump(2) + "\n");
     return;
   }
   for (const AuditSkip& s : report.notChecked) PrintLine("not checked: " + s.server + ": " + s.reason);

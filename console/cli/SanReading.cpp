@@ -40,7 +40,10 @@ ServerReading ReadServer(const std::string& server, const GivenCredentials& give
   state.hasLocal = local == ERROR_SUCCESS && size == sizeof(state.local);
   if (CheckRoleRecord(local, &state.local, size) == RecordState::Damaged) state.localDamage = Damage(local, size);
   kv::CNetConnection session;
-  if (!ReachServer(server, state.hasLocal, given, user, session, state.reason, state.credentials)) return state;
+  // The session takes the stored credentials from the record just read.
+  if (!ReachServer(server, state.hasLocal, state.hasLocal ? &state.local : nullptr, given, user, session, state.reason,
+                   state.credentials))
+    return state;
 
   size = sizeof(state.record);
   LONG status = ::ReadRoleRecord(server.c_str(), kSanProductCode, &state.record, &size);
@@ -245,11 +248,11 @@ std::string PrimaryOf(const RoleRecord& record) {
   return kv::FixedField(record.primaryName, sizeof(record.primaryName));
 }
 
-bool ReachServer(const std::string& server, bool hasLocal, const GivenCredentials& given, CSilentUser& user,
-                 kv::CNetConnection& held, std::string& reason, bool& credentials) {
+bool ReachServer(const std::string& server, bool hasLocal, const RoleRecord* stored, const GivenCredentials& given,
+                 CSilentUser& user, kv::CNetConnection& held, std::string& reason, bool& credentials) {
   if (!hasLocal && !given.For(server)) return true;
   user.Begin(server);
-  DWORD status = OpenAdminSession(server.c_str(), "ipc$", nullptr, nullptr);
+  DWORD status = OpenAdminSessionWithRecord(server.c_str(), "ipc$", stored, nullptr, nullptr);
   if (status == ERROR_SUCCESS) {
     held = HoldAdminSession(server.c_str());
     return true;

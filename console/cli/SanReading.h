@@ -54,12 +54,13 @@ using ProgressFunction = std::function<void(const ReadingProgress&)>;
 std::vector<ServerReading> ReadSanServers(const GivenCredentials& given, unsigned parallel = kDefaultParallel,
                                           const ProgressFunction& progress = {});
 
-// Opens a session to server as the reading does (stored credentials when
-// hasLocal, else the given ones, else none is needed). False with a reason
-// when the credentials do not reach it. user is the face installed for the
-// call, shared by every thread that reads.
-bool ReachServer(const std::string& server, bool hasLocal, const GivenCredentials& given, CSilentUser& user,
-                 kv::CNetConnection& held, std::string& reason, bool& credentials);
+// Opens a session to server as the reading does (the credentials of stored,
+// the whole record the local table holds, when there is one; else the given
+// ones; else none is needed while the table holds no record of it: hasLocal
+// false). False with a reason when the credentials do not reach it. user is
+// the face installed for the call, shared by every thread that reads.
+bool ReachServer(const std::string& server, bool hasLocal, const RoleRecord* stored, const GivenCredentials& given,
+                 CSilentUser& user, kv::CNetConnection& held, std::string& reason, bool& credentials);
 
 // The primary name of a record.
 std::string PrimaryOf(const RoleRecord& record);

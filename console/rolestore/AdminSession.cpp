@@ -18,17 +18,6 @@ struct Credentials {
   std::string password;
 };
 
-// The credentials stored in host's role record, when the local table holds
-// a whole record. A shorter record has no complete credential fields: its
-// missing bytes would unscramble into control characters, so it counts as
-// no stored credentials.
-bool ReadStoredCredentials(const char* host, Credentials& out) {
-  RoleRecord record{};
-  DWORD size = sizeof(record);
-  if (ReadLocalRoleRecord(host, kSanProductCode, &record, &size) != ERROR_SUCCESS) return false;
-  return LoadCredentials(record, size, out.user, out.password);
-}
-
 DWORD Connect(const std::string& name, const Credentials& credentials) {
   return AddAdminConnection(name, credentials.user, credentials.password);
 }
@@ -59,11 +48,20 @@ std::string DefaultUserName() {
 }
 
 DWORD OpenAdminSession(const char* host, const char* share, char* userOut, char* passwordOut) {
+  RoleRecord record{};
+  DWORD size = sizeof(record);
+  const bool stored =
+      ReadLocalRoleRecord(host, kSanProductCode, &record, &size) == ERROR_SUCCESS && size == sizeof(record);
+  return OpenAdminSessionWithRecord(host, share, stored ? &record : nullptr, userOut, passwordOut);
+}
+
+DWORD OpenAdminSessionWithRecord(const char* host, const char* share, const RoleRecord* stored, char* userOut,
+                                 char* passwordOut) {
   kv::CWaitCursor wait;
   const std::string name = AdminSessionName(host, share);
 
   Credentials credentials;
-  if (!ReadStoredCredentials(host, credentials)) {
+  if (!stored || !LoadCredentials(*stored, sizeof(*stored), credentials.user, credentials.password)) {
     credentials.user = DefaultUserName();
     credentials.password.clear();
     if (!AskCredentials(host, credentials)) return SessionCancelled;

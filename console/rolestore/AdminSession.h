@@ -10,6 +10,7 @@
 #include <string>
 
 #include "Handles.h"
+#include "ProductTypes.h"
 
 // Status of an operation the user cancelled (nothing is shown for it).
 inline constexpr DWORD SessionCancelled = 1002;
@@ -24,6 +25,12 @@ std::string AdminSessionName(const char* host, const char* share = "ipc$");
 // userOut/passwordOut: optional 64-byte buffers that receive the
 // credentials of the connection made (on 0 only).
 DWORD OpenAdminSession(const char* host, const char* share, char* userOut, char* passwordOut);
+
+// OpenAdminSession for a caller that has read host's record from the local
+// table already: stored is that record (76 bytes) whose credentials are used,
+// or null when the table holds none.
+DWORD OpenAdminSessionWithRecord(const char* host, const char* share, const RoleRecord* stored, char* userOut,
+                                 char* passwordOut);
 
 // Cancels the session to host (forced; the result is not looked at).
 void CloseAdminSession(const char* host);

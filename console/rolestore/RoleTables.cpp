@@ -298,10 +298,14 @@ int QueryServerRole(const char* server) {
 
 bool IsLocalMachine(const char* machine) {
   if (!machine || !*machine) return true;
-  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-  DWORD length = sizeof(name);
-  if (!::GetComputerNameA(name, &length)) return false;
-  return std::strcmp(machine, name) == 0;
+  // A computer's new name takes effect at its next start, so the name is
+  // asked once (under Wine every call reads it from the registry).
+  static const std::string computer = [] {
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = sizeof(name);
+    return ::GetComputerNameA(name, &length) ? std::string(name, length) : std::string();
+  }();
+  return !computer.empty() && computer == machine;
 }
 
 LONG OpenDistributedList(kv::CRegKey& rootOut, kv::CRegKey& keyOut, const char* machine) {
