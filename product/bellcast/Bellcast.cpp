@@ -58,29 +58,49 @@ LONG ReadProducts(const std::string& table, const char* server, std::vector<Prod
   return ERROR_SUCCESS;
 }
 
+// Counts the changes the copies have taken (see ProductsOf).
+uint64_t g_copyChanges = 0;
+
 // The server's list from the copy when the service keeps the table, else
 // from the registry.
 LONG ProductsOf(const char* server, std::vector<ProductEntry>& entries) {
   const std::string table = kvlab::DiscoveryTableRoot();
   const std::string folded = kvcore::FoldServerName(server);
-  std::lock_guard<std::mutex> guard(g_copyLock);
+  std::unique_lock<std::mutex> lock(g_copyLock);
   std::vector<std::string> changed;
   switch (g_watch.Poll(table, changed)) {
     case kvcore::CTableWatch::Unwatched:
       g_copies.clear();
+      ++g_copyChanges;
+      lock.unlock();
       return ReadProducts(table, server, entries);
     case kvcore::CTableWatch::Reshaped:
       g_copies.clear();
+      ++g_copyChanges;
       break;
     case kvcore::CTableWatch::Changed:
       for (const std::string& name : changed) g_copies.erase(kvcore::FoldServerName(name));
+      if (!changed.empty()) ++g_copyChanges;
       break;
   }
-  if (folded.empty()) return ReadProducts(table, server, entries);
+  if (folded.empty()) {
+    lock.unlock();
+    return ReadProducts(table, server, entries);
+  }
   auto it = g_copies.find(folded);
   if (it == g_copies.end()) {
+    // Read without the lock, so that callers on other threads are served
+    // (and read) meanwhile. A change another caller took from the watch in
+    // between may be one this read missed: the list is then not kept.
+    const uint64_t changes = g_copyChanges;
+    lock.unlock();
     ProductsCopy copy;
     copy.status = ReadProducts(table, server, copy.entries);
+    lock.lock();
+    if (g_copyChanges != changes) {
+      if (copy.status == ERROR_SUCCESS) entries = std::move(copy.entries);
+      return copy.status;
+    }
     it = g_copies.emplace(folded, std::move(copy)).first;
   }
   if (it->second.status == ERROR_SUCCESS) entries = it->second.entries;
