@@ -3,7 +3,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <map>
+#include <thread>
 
 #include "DiscoveryService.h"
 #include "Dunlin.h"
@@ -40,6 +43,50 @@ const char* TableRoleName(TableRole role) {
   return "";
 }
 
+namespace {
+
+// The table's entries with what the console needs of each: whether it lists
+// the entry (its type and product list) and, if so, the server's role record
+// as ReadLocalRoleRecord gives it into a record-sized buffer.
+struct EntryReading {
+  DiscoveryEntry entry{};
+  bool listed = false;
+  LONG status = ERROR_SUCCESS;
+  DWORD size = 0;
+  unsigned char record[kRoleRecordSize] = {};
+};
+
+// Threads that read the entries' product lists and records. Every call waits
+// for the one wineserver; with a few threads its answers overlap the callers'
+// own work, where more only wait for each other.
+constexpr unsigned kTableReaders = 4;
+
+std::vector<EntryReading> ReadEntries() {
+  std::vector<EntryReading> readings;
+  for (const DiscoveryEntry& entry : ReadServerEntries()) readings.push_back({entry});
+  std::atomic<size_t> next{0};
+  auto work = [&readings, &next] {
+    for (size_t i = next++; i < readings.size(); i = next++) {
+      EntryReading& r = readings[i];
+      r.listed = IsListedServerEntry(r.entry, kSanProductCode);
+      if (!r.listed) continue;
+      r.size = sizeof(r.record);
+      r.status = ReadLocalRoleRecord(EntryName(r.entry).c_str(), kSanProductCode, r.record, &r.size);
+    }
+  };
+  std::vector<std::thread> threads;
+  try {
+    for (unsigned i = 1; i < kTableReaders && i < readings.size(); ++i) threads.emplace_back(work);
+  } catch (...) {
+    // Fewer threads: the calling thread and those started read everything.
+  }
+  work();
+  for (std::thread& thread : threads) thread.join();
+  return readings;
+}
+
+}  // namespace
+
 std::vector<DiscoveryEntry> ReadListedEntries() {
   std::vector<DiscoveryEntry> entries = ReadListedServerEntries(kSanProductCode);
   // The pass walks its entries newest first.
@@ -60,18 +107,35 @@ std::vector<TableRow> ReadServerTable() {
     return nullptr;
   };
 
-  const std::vector<DiscoveryEntry> entries = ReadListedEntries();
+  // The listed entries in the order of the console's pass (newest first),
+  // their records read with them.
+  std::vector<EntryReading> readings = ReadEntries();
+  readings.erase(std::remove_if(readings.begin(), readings.end(), [](const EntryReading& r) { return !r.listed; }),
+                 readings.end());
+  std::reverse(readings.begin(), readings.end());
+  std::vector<DiscoveryEntry> entries;
+  for (const EntryReading& r : readings) entries.push_back(r.entry);
   // The first pass over the entries decides every server's place; the rows
   // of servers named only by members take their entries from this map.
   std::map<std::string, const DiscoveryEntry*> byName;
-  for (const DiscoveryEntry& entry : entries) byName.emplace(EntryName(entry), &entry);
-  // The records come through the reader of the console's refresh pass, which
-  // reads each record key once however often the walk up to a primary
-  // meets it.
+  std::map<std::string, const EntryReading*> recordOf;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    byName.emplace(EntryName(entries[i]), &entries[i]);
+    recordOf.emplace(EntryName(entries[i]), &readings[i]);
+  }
+  // A record read with the entries answers the walk up to a primary; a name
+  // the entries do not hold goes to the reader of the console's refresh
+  // pass, which reads a record key once however often the walk meets it.
   CLocalRoleRecordReader records;
   records.BeginPass();
-  auto read = [&records](const char* name, void* buffer, DWORD* size) {
-    return records.Read(name, kSanProductCode, buffer, size);
+  auto read = [&records, &recordOf](const char* name, void* buffer, DWORD* size) {
+    auto it = recordOf.find(name);
+    if (it == recordOf.end() || *size != sizeof(it->second->record))
+      return records.Read(name, kSanProductCode, buffer, size);
+    const EntryReading& r = *it->second;
+    std::memcpy(buffer, r.record, sizeof(r.record));
+    *size = r.size;
+    return r.status;
   };
 
   for (const DiscoveryEntry& entry : entries) {

@@ -1,5 +1,6 @@
 #include "DiscoveryService.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "Bellcast.h"
@@ -87,7 +88,7 @@ std::string DiscoveryEntryName(const DiscoveryEntry& entry) {
   return kv::FixedField(entry.serverName, sizeof(entry.serverName));
 }
 
-std::vector<DiscoveryEntry> ReadListedServerEntries(int productCode) {
+std::vector<DiscoveryEntry> ReadServerEntries() {
   constexpr int kNoMoreItems = 259;
   constexpr DWORD kMaxEnumIndex = 0x10000;
   std::vector<DiscoveryEntry> entries;
@@ -98,11 +99,21 @@ std::vector<DiscoveryEntry> ReadListedServerEntries(int productCode) {
     DiscoveryEntry entry{};
     int status = ::NextServerEntry(enumHandle, index, &entry);
     if (status == kNoMoreItems) break;
-    if (status != 0) continue;
-    const uint32_t type = entry.serverType;
-    if ((type == 24 || type == 25 || type == 32) && ServerHasProduct(DiscoveryEntryName(entry).c_str(), productCode))
-      entries.push_back(entry);
+    if (status == 0) entries.push_back(entry);
   }
   ::CloseServerEnum(enumHandle);
+  return entries;
+}
+
+bool IsListedServerEntry(const DiscoveryEntry& entry, int productCode) {
+  const uint32_t type = entry.serverType;
+  return (type == 24 || type == 25 || type == 32) && ServerHasProduct(DiscoveryEntryName(entry).c_str(), productCode);
+}
+
+std::vector<DiscoveryEntry> ReadListedServerEntries(int productCode) {
+  std::vector<DiscoveryEntry> entries = ReadServerEntries();
+  entries.erase(std::remove_if(entries.begin(), entries.end(),
+                               [productCode](const DiscoveryEntry& e) { return !IsListedServerEntry(e, productCode); }),
+                entries.end());
   return entries;
 }

@@ -58,3 +58,9 @@ std::string DiscoveryEntryName(const DiscoveryEntry& entry);
 // for at most 65,536 indexes, so a library that never reports the end cannot
 // hang the caller.
 std::vector<DiscoveryEntry> ReadListedServerEntries(int productCode);
+
+// Every entry the library gives, in the table's order (same bounds as
+// above), and whether the console lists one: the two halves of
+// ReadListedServerEntries, for a caller that checks the entries itself.
+std::vector<DiscoveryEntry> ReadServerEntries();
+bool IsListedServerEntry(const DiscoveryEntry& entry, int productCode);
