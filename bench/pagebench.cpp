@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "Dunlin.h"
+#include "DiscoveryService.h"
 #include "RoleTables.h"
 #include "ServerPropertiesDlg.h"
 #include "BenchClock.h"
@@ -25,16 +25,8 @@ namespace {
 
 DiscoveryEntry TableEntry(const std::string& server) {
   DiscoveryEntry found{};
-  HANDLE e = nullptr;
-  DWORD unused = 0;
-  if (::OpenServerEnum(&e, &unused) != 0) return found;
-  for (DWORD i = 0;; ++i) {
-    DiscoveryEntry entry{};
-    int rc = ::NextServerEntry(e, i, &entry);
-    if (rc == ERROR_NO_MORE_ITEMS) break;
-    if (rc == 0 && server == entry.serverName) found = entry;
-  }
-  ::CloseServerEnum(e);
+  for (const DiscoveryEntry& entry : ReadServerEntries())
+    if (server == entry.serverName) found = entry;
   return found;
 }
 

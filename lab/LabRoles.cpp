@@ -21,12 +21,24 @@ void Scramble(uint8_t* field, size_t length) {
   }
 }
 
+namespace {
+
+// The lab's spelling of a machine and of its primary (empty for none).
+LONG FindRoleMachines(const std::string& machine, const std::string& primary, std::string& canonical,
+                      std::string& primaryName) {
+  canonical = FindMachine(machine);
+  if (canonical.empty()) return ERROR_BAD_NETPATH;
+  primaryName = primary.empty() ? std::string() : FindMachine(primary);
+  if (!primary.empty() && primaryName.empty()) return ERROR_BAD_NETPATH;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
 LONG SetRole(const std::string& machine, const std::string& primary, const std::string& user,
              const std::string& password) {
-  std::string canonical = FindMachine(machine);
-  if (canonical.empty()) return ERROR_BAD_NETPATH;
-  std::string primaryName = primary.empty() ? std::string() : FindMachine(primary);
-  if (!primary.empty() && primaryName.empty()) return ERROR_BAD_NETPATH;
+  std::string canonical, primaryName;
+  if (LONG rc = FindRoleMachines(machine, primary, canonical, primaryName)) return rc;
   if (user.size() > 23 || password.size() > 23) return ERROR_INVALID_PARAMETER;
   kv::CRegKey root, key;
   LONG rc = OpenMachineRoot(canonical, root);
@@ -125,10 +137,8 @@ void DeleteList(const std::string& machine) {
 
 LONG SetRoleKeepingLists(const std::string& machine, const std::string& primary, const std::string& user,
                          const std::string& password) {
-  std::string canonical = FindMachine(machine);
-  if (canonical.empty()) return ERROR_BAD_NETPATH;
-  std::string target = primary.empty() ? std::string() : FindMachine(primary);
-  if (!primary.empty() && target.empty()) return ERROR_BAD_NETPATH;
+  std::string canonical, target;
+  if (LONG rc = FindRoleMachines(machine, primary, canonical, target)) return rc;
   RoleRecord old;
   std::string former = ReadRecord(canonical, old) == ERROR_SUCCESS ? FieldText(old.primaryName, 24) : std::string();
   if (LONG rc = SetRole(canonical, target, user, password)) return rc;

@@ -171,13 +171,6 @@ const char* RoleKey(TableRole role) {
 // A name from the SAN as text for the terminal: control bytes as \xNN.
 std::string Shown(const std::string& text) { return kv::EscapeControlBytes(text); }
 
-// Text for standard output in one write of the C library: printf hands it
-// on a byte at a time, and where the output is a console or a character
-// device (unbuffered) every byte is a write of its own.
-void Emit(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
-
-void PrintLine(const std::string& text) { Emit(Shown(text) + "\n"); }
-
 // Names are in the ANSI code page; JSON is UTF-8.
 Json Utf8(const std::string& text) { return Json(AnsiToUtf8(text)); }
 

@@ -19,8 +19,6 @@ namespace {
 
 constexpr int kDone = 0, kFailed = 1, kBadFile = 2, kNotAllRead = 3;
 
-void PrintLine(const std::string& text) { std::printf("%s\n", kv::EscapeControlBytes(text).c_str()); }
-
 std::string Count(size_t n, const std::string& thing) { return std::to_string(n) + " " + thing + (n == 1 ? "" : "s"); }
 
 // The local discovery table stays attached while a command runs, as the
@@ -103,7 +101,7 @@ int ExportRoles(bool json, const GivenCredentials& given, unsigned parallel) {
     return "its record names " + san.roles.at(server).primary + ", which holds no record";
   };
   if (json) {
-    std::fputs(RolesFileText(file).c_str(), stdout);
+    Emit(RolesFileText(file));
     for (const std::string& s : file.notRead) PrintMessage("not read: " + s + ": " + why(s));
   } else {
     for (const auto& [primary, members] : file.primaries) {

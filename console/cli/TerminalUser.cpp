@@ -13,6 +13,10 @@ std::string OneLine(std::string text) {
   return text;
 }
 
+void Emit(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+void PrintLine(const std::string& text) { Emit(kv::EscapeControlBytes(text) + "\n"); }
+
 void PrintMessage(const std::string& text) {
   std::string line;
   for (char c : text) {

@@ -120,3 +120,9 @@ std::string OneLine(std::string text);
 // "kvroles: " and text on standard error, each line of text on its own line,
 // its control bytes written as \xNN.
 void PrintMessage(const std::string& text);
+// Text for standard output in one write of the C library: printf hands it
+// on a byte at a time, and where the output is a console or a character
+// device (unbuffered) every byte is a write of its own.
+void Emit(const std::string& text);
+// A line for standard output, its control bytes written as \xNN.
+void PrintLine(const std::string& text);
