@@ -355,7 +355,9 @@ TEST_F(ConsoleViews, NamesThatDifferOnlyInLetterCaseAreDifferentServers) {
   CRoleConsoleDlg dlg;
   ASSERT_TRUE(dlg.Create(nullptr));
   std::string shape = TreeShape(dlg.m_treeServers);
-  // TVI_SORT places roots by its own comparison: look at each root alone.
+  // The roots in the controls' order, lower case first (kvroles lists them
+  // so too); each root is then looked at alone.
+  EXPECT_EQ(shape, "FALCON/0[];Kite/2[KITE/1];osprey/2[HERON/1];OSPREY/0[]");
   HTREEITEM upper = dlg.FindPrimaryItem("OSPREY");
   HTREEITEM lower = dlg.FindPrimaryItem("osprey");
   ASSERT_NE(upper, nullptr) << shape;

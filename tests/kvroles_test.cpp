@@ -368,6 +368,25 @@ TEST_F(KvrolesTool, DamagedRecordsAndHostileNamesAreShownAsSuchAndBlockRoleComma
 
 // Servers the audit cannot read itself are judged by the local table, and
 // a primary it can read is judged by its own record.
+TEST_F(KvrolesTool, NamesThatDifferOnlyInCaseAreListedInTheConsolesOrder) {
+  // The console's test of the same records: HERON names "osprey", KITE "Kite".
+  // Its controls put lower case first, whatever the order of the pass.
+  ASSERT_TRUE(damaged::WriteAndWait(
+      {{"HERON", REG_BINARY, damaged::Record("osprey")}, {"KITE", REG_BINARY, damaged::Record("Kite")}}));
+  ToolRun list = RunKvroles("list --json");
+  ASSERT_EQ(0u, list.code) << list.err;
+  std::vector<std::string> names, roles;
+  for (const Json& r : Json::parse(list.out)) names.push_back(r["server"]), roles.push_back(r["role"]);
+  ASSERT_GE(names.size(), 6u) << list.out;
+  EXPECT_EQ(std::vector<std::string>({"FALCON", "Kite", "KITE", "osprey", "HERON", "OSPREY"}),
+            std::vector<std::string>(names.begin(), names.begin() + 6))
+      << list.out;
+  EXPECT_EQ(std::vector<std::string>(
+                {"primary", "known-from-members", "distributed", "known-from-members", "distributed", "primary"}),
+            std::vector<std::string>(roles.begin(), roles.begin() + 6))
+      << list.out;
+}
+
 TEST_F(KvrolesTool, AuditJudgesWhatItCannotReachByTheLocalTable) {
   // CURLEW trusts this account but holds no record: PLOVER names it.
   ASSERT_EQ(0, kvlab::SetTrust("CURLEW", true));

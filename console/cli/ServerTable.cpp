@@ -15,9 +15,10 @@
 
 namespace {
 
-// The controls sort by name without regard to letter case; names that differ
-// only in case keep the order of the pass.
-bool NameBefore(const std::string& a, const std::string& b) { return ::lstrcmpiA(a.c_str(), b.c_str()) < 0; }
+// The controls' order: by name without regard to letter case, and names
+// that differ only in case lower case first ("osprey" before "OSPREY", as a
+// record may name a primary), whatever order they were inserted in.
+bool NameBefore(const std::string& a, const std::string& b) { return ::lstrcmpA(a.c_str(), b.c_str()) < 0; }
 
 }  // namespace
 
