@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "ComputerName.h"
+
 namespace kvlab {
 
 namespace {
@@ -52,16 +54,7 @@ SECURITY_ATTRIBUTES* SharedObjectAttributes() {
   return &sa;
 }
 
-std::string LocalComputerName() {
-  // The name a process starts with is its name to the end (a new one takes
-  // a restart); asked once, as Wine answers every call from the registry.
-  static const std::string computer = [] {
-    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-    DWORD size = sizeof(name);
-    return ::GetComputerNameA(name, &size) ? std::string(name) : std::string();
-  }();
-  return computer;
-}
+std::string LocalComputerName() { return kv::ComputerName(); }
 
 std::string ConsoleUserName() {
   char name[257] = {};

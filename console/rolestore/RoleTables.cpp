@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "ComputerName.h"
 #include "Prodwick.h"
 #include "Remote.h"
 #include "Strings.h"
@@ -298,13 +299,7 @@ int QueryServerRole(const char* server) {
 
 bool IsLocalMachine(const char* machine) {
   if (!machine || !*machine) return true;
-  // A computer's new name takes effect at its next start, so the name is
-  // asked once (under Wine every call reads it from the registry).
-  static const std::string computer = [] {
-    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-    DWORD length = sizeof(name);
-    return ::GetComputerNameA(name, &length) ? std::string(name, length) : std::string();
-  }();
+  const std::string& computer = kv::ComputerName();
   return !computer.empty() && computer == machine;
 }
 
