@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "Process.h"
+
 namespace kvlab {
 
 namespace {
@@ -113,8 +115,7 @@ DWORD RunBesideThisProgram(const std::string& program, const std::string& args) 
   STARTUPINFOA si = {};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi = {};
-  if (!::CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-    return ::GetLastError();
+  if (!kv::StartProcess(exe.c_str(), command.data(), FALSE, 0, nullptr, &si, &pi)) return ::GetLastError();
   kv::CHandle process(pi.hProcess), thread(pi.hThread);
   ::WaitForSingleObject(process.Get(), INFINITE);
   DWORD code = 1;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "ComputerName.h"
+#include "Process.h"
 
 namespace kvlab {
 
@@ -340,17 +341,8 @@ LONG EnsureHost() {
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = si.hStdOutput = si.hStdError = INVALID_HANDLE_VALUE;
   PROCESS_INFORMATION pi = {};
-  // A start can fail for a moment under a loaded Wine (ERROR_INTERNAL_ERROR
-  // seen while other programs start): one more try before giving up.
-  auto start = [&] {
-    return ::CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
-                            &si, &pi);
-  };
-  if (!start()) {
-    ::Sleep(200);
-    if (HostRunning()) return ERROR_SUCCESS;
-    if (!start()) return static_cast<LONG>(::GetLastError());
-  }
+  if (!kv::StartProcess(exe.c_str(), command.data(), FALSE, DETACHED_PROCESS, nullptr, &si, &pi))
+    return static_cast<LONG>(::GetLastError());
   kv::CHandle process(pi.hProcess), thread(pi.hThread);
   for (int i = 0; i < 200; ++i) {
     if (HostRunning()) return ERROR_SUCCESS;

@@ -19,6 +19,7 @@
 #include "LabAdmin.h"
 #include "LabFault.h"
 #include "Messages.h"
+#include "Process.h"
 #include "RoleConsoleDlg.h"
 #include "RoleTables.h"
 #include "ScriptedUser.h"
@@ -779,7 +780,7 @@ class KilledConsole : public ConsoleRoles {
     STARTUPINFOA si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
-    if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 0;
+    if (!kv::StartProcess(nullptr, command.data(), FALSE, 0, nullptr, &si, &pi)) return 0;
     ::CloseHandle(pi.hThread);
     m_child = pi.hProcess;
     return pi.dwProcessId;

@@ -10,6 +10,7 @@
 
 #include "Handles.h"
 #include "LabAdmin.h"
+#include "Process.h"
 #include "RoleConsoleApp.h"
 #include "ScriptedUser.h"
 #include "Strings.h"
@@ -60,7 +61,7 @@ Child Start(const std::string& exe, const std::string& args) {
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi{};
   Child child;
-  if (::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+  if (kv::StartProcess(nullptr, command.data(), FALSE, 0, nullptr, &si, &pi)) {
     ::CloseHandle(pi.hThread);
     child.process.Reset(pi.hProcess);
     child.id = pi.dwProcessId;

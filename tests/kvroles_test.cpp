@@ -17,6 +17,7 @@
 #include "LabAdmin.h"
 #include "LabFault.h"
 #include "Plan.h"
+#include "Process.h"
 #include "TestLab.h"
 
 namespace {
@@ -64,7 +65,7 @@ ToolRun RunKvroles(const std::string& args, const std::string& input = "", HANDL
   si.hStdInput = inRead;
   PROCESS_INFORMATION pi = {};
   std::string command = "\"" + exe + "\" " + args;
-  if (!CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+  if (!kv::StartProcess(exe.c_str(), command.data(), TRUE, 0, nullptr, &si, &pi)) {
     run.err = "kvroles.exe could not be started: error " + std::to_string(GetLastError());
     return run;
   }

@@ -8,6 +8,7 @@
 
 #include "Bus.h"
 #include "LabAdmin.h"
+#include "Process.h"
 #include "Remote.h"
 #include "TestLab.h"
 
@@ -36,14 +37,7 @@ ToolRun Kvlab(const std::string& args) {
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION pi = {};
   std::string command = "\"" + exe + "\" " + args;
-  // A start can fail for a moment under a loaded Wine: try once more, and
-  // say why when it still fails, so the test's message names the cause.
-  bool started = CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-  if (!started) {
-    Sleep(200);
-    started = CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-  }
-  if (!started) {
+  if (!kv::StartProcess(exe.c_str(), command.data(), TRUE, 0, nullptr, &si, &pi)) {
     run.output = "kvlab.exe could not be started: error " + std::to_string(GetLastError());
     return run;
   }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "Process.h"
 #include "resource_tables.h"
 
 namespace {
@@ -491,7 +492,7 @@ TEST_P(ProgramResources, DialogsFitAtHighDpi) {
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
     SetEnvironmentVariableA(kHighDpiChild, "1");
-    const BOOL started = CreateProcessA(exe, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    const BOOL started = kv::StartProcess(exe, command.data(), FALSE, 0, nullptr, &si, &pi);
     SetEnvironmentVariableA(kHighDpiChild, nullptr);
     DWORD exitCode = 1;
     if (started) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Handles.h"
+#include "Process.h"
 #include "Strings.h"
 
 namespace {
@@ -32,7 +33,7 @@ Process Start(const std::string& exe, const std::string& args = "") {
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi{};
   Process p;
-  if (::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, BinDir().c_str(), &si, &pi)) {
+  if (kv::StartProcess(nullptr, command.data(), FALSE, 0, BinDir().c_str(), &si, &pi)) {
     ::CloseHandle(pi.hThread);
     p.process.Reset(pi.hProcess);
     p.id = pi.dwProcessId;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Handles.h"
+#include "Process.h"
 #include "Strings.h"
 
 namespace wiztest {
@@ -65,7 +66,7 @@ inline Process Start(const std::string& exe, const std::string& args = "") {
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi{};
   Process p;
-  if (::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+  if (kv::StartProcess(nullptr, command.data(), FALSE, 0, nullptr, &si, &pi)) {
     ::CloseHandle(pi.hThread);
     p.handle.Reset(pi.hProcess);
     p.id = pi.dwProcessId;
