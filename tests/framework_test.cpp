@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "App.h"
 #include "Dialog.h"
 #include "Handles.h"
 #include "MessageBox.h"
+#include "Process.h"
 #include "PropertySheet.h"
 #include "ScriptedUser.h"
 #include "Strings.h"
@@ -331,3 +334,66 @@ TEST(Handles, RegistryKeyIsClosedAndPredefinedRootsAreLeftAlone) {
 }
 
 }  // namespace
+
+TEST(StartProcess, OnlyAStartWhoseProcessEndedBeforeRunningIsTriedAgain) {
+  struct Case {
+    std::vector<DWORD> errors;  // what each call fails with; 0 succeeds
+    BOOL started;
+    size_t calls;
+    DWORD lastError;
+  };
+  const Case cases[] = {
+      {{0}, TRUE, 1, 0},
+      {{ERROR_INTERNAL_ERROR, ERROR_INTERNAL_ERROR, 0}, TRUE, 3, 0},
+      {{ERROR_INTERNAL_ERROR, ERROR_INTERNAL_ERROR, ERROR_INTERNAL_ERROR, 0}, FALSE, 3, ERROR_INTERNAL_ERROR},
+      {{ERROR_FILE_NOT_FOUND, 0}, FALSE, 1, ERROR_FILE_NOT_FOUND},
+      {{ERROR_INTERNAL_ERROR, ERROR_ACCESS_DENIED, 0}, FALSE, 2, ERROR_ACCESS_DENIED},
+  };
+  for (const Case& c : cases) {
+    size_t calls = 0;
+    SetLastError(0);
+    const BOOL started = kv::StartRetrying([&] {
+      const DWORD error = c.errors[calls++];
+      SetLastError(error);
+      return error == 0 ? TRUE : FALSE;
+    });
+    EXPECT_EQ(c.started, started) << c.errors.size();
+    EXPECT_EQ(c.calls, calls) << c.errors.size();
+    if (!c.started) {
+      EXPECT_EQ(c.lastError, GetLastError()) << c.errors.size();
+    }
+  }
+
+  // A real start passes its flags, handles and folder on: started suspended,
+  // the program has not run but holds the inheritable end of a pipe; resumed,
+  // it finds a file of the folder it was given, and its end goes with it.
+  char path[MAX_PATH];
+  std::string exe(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
+  const std::string folder = exe.substr(0, exe.find_last_of('\\'));
+  const std::string name = exe.substr(folder.size() + 1);
+  std::string command = "cmd.exe /c if exist \"" + name + "\" exit 7";
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
+  kv::CHandle reader(readEnd), writer(writeEnd);
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA si = {};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi = {};
+  ASSERT_TRUE(kv::StartProcess(nullptr, command.data(), TRUE, CREATE_SUSPENDED, folder.c_str(), &si, &pi))
+      << GetLastError();
+  kv::CHandle process(pi.hProcess), thread(pi.hThread);
+  writer.Reset();
+  DWORD available = 0;
+  EXPECT_TRUE(PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr)) << GetLastError();
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(process.Get(), 300));
+  ResumeThread(thread.Get());
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), 30000));
+  DWORD code = 0;
+  GetExitCodeProcess(process.Get(), &code);
+  EXPECT_EQ(7u, code);
+  EXPECT_FALSE(PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr));
+  std::string missing = "\"" + folder + "\\no-such-program.exe\"";
+  EXPECT_FALSE(kv::StartProcess(nullptr, missing.data(), FALSE, 0, nullptr, &si, &pi));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+}
